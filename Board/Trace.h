@@ -1,0 +1,25 @@
+// The board's record of every platform operation, in program order, one line
+// each: fields separated by one blank, uppercase hex, and an optional note
+// after two blanks and '#'.
+#ifndef BOARD_TRACE_H_
+#define BOARD_TRACE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+std::string Hex(std::uint64_t Value, int Digits);  // "0x" and Digits uppercase digits
+std::string EscapeC(std::string_view Bytes);       // C escapes: \r \n \" \\ \xNN
+
+class Trace {
+ public:
+  void Add(std::string Line, std::string_view Note = {});
+  const std::vector<std::string> &Lines() const { return Lines_; }
+  std::string Text() const;  // every line, each ended by '\n'
+
+ private:
+  std::vector<std::string> Lines_;
+};
+
+#endif  // BOARD_TRACE_H_

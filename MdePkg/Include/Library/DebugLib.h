@@ -1,0 +1,70 @@
+// Assertions, level-gated debug messages and the debug sink.
+#ifndef MDEPKG_LIBRARY_DEBUG_LIB_H_
+#define MDEPKG_LIBRARY_DEBUG_LIB_H_
+
+#include "Base.h"
+#include "Library/PrintLib.h"
+#include "PlatformOps.h"
+
+// Mask of message levels that are formatted. A test image may be built with
+// another mask; the module's own value is 0x00000001.
+#ifndef PCD_DEBUG_PRINT_LEVEL
+#define PCD_DEBUG_PRINT_LEVEL 0x00000001u
+#endif
+inline constexpr UINT32 PcdDebugPrintLevel = PCD_DEBUG_PRINT_LEVEL;
+
+#define LEVEL_ERROR 0x80000000u
+
+// Formats "ASSERT <file>(<line>): <description>\r\n", hands it to the sink and
+// halts. Returns only when an outside agent (a debugger) ends the halt.
+void ReportAssertion(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Description);
+
+// The debug sink. The module discards what it is given.
+extern "C" UINTN SerialWrite(const UINT8 *Buffer, UINTN Length);
+
+// Spins on a volatile word in its frame until something outside makes it non-zero.
+extern "C" void HaltProcessor();
+
+inline BOOLEAN DebugPrintLevelEnabled(UINT32 ErrorLevel) {
+  return (ErrorLevel & PlatformDebugPrintLevel(PcdDebugPrintLevel)) != 0;
+}
+
+// PrintDebugMessage with its arguments already packed.
+void DebugPrintArgs(UINT32 ErrorLevel, const CHAR8 *Format, PRINT_ARG_LIST *Args);
+
+template <class... ARGS> inline void PrintDebugMessage(UINT32 ErrorLevel, const CHAR8 *Format, ARGS... Args) {
+  const PRINT_ARG List[sizeof...(ARGS) + 1] = {MakePrintArg(Args)..., PRINT_ARG{0, 0, PRINT_ARG_UINT32}};
+  PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
+  DebugPrintArgs(ErrorLevel, Format, &Cursor);
+}
+
+// The path of a source file as the build records it: relative to the
+// repository root (the build maps the root prefix away), backslash-separated
+// and without its extension. Computed at compile time from __FILE__.
+template <UINTN N> struct SOURCE_PATH_TEXT {
+  CHAR8 Text[N];
+  consteval SOURCE_PATH_TEXT(const CHAR8 (&File)[N]) : Text{} {
+    UINTN Stem = N - 1;
+    for (UINTN Index = 0; Index + 1 < N; Index++) {
+      if (File[Index] == '.') {
+        Stem = Index;
+      } else if (File[Index] == '/' || File[Index] == '\\') {
+        Stem = N - 1;
+      }
+    }
+    for (UINTN Index = 0; Index < Stem; Index++) {
+      Text[Index] = File[Index] == '/' ? '\\' : File[Index];
+    }
+  }
+};
+
+template <SOURCE_PATH_TEXT Path> constexpr const CHAR8 *SourcePathOf() { return Path.Text; }
+
+#define ASSERT(Expression)                                               \
+  do {                                                                   \
+    if (!(Expression)) {                                                 \
+      ReportAssertion(SourcePathOf<__FILE__>(), __LINE__, #Expression);  \
+    }                                                                    \
+  } while (false)
+
+#endif  // MDEPKG_LIBRARY_DEBUG_LIB_H_

@@ -1,0 +1,46 @@
+// The format engine: renders a format text and its arguments into a bounded
+// buffer of 1-byte characters.
+#ifndef MDEPKG_LIBRARY_PRINT_LIB_H_
+#define MDEPKG_LIBRARY_PRINT_LIB_H_
+
+#include "Base.h"
+#include "Library/PrintArgs.h"
+
+// Flag word of one format character.
+#define PF_ALIGN_LEFT 0x0001u
+#define PF_SHOW_PLUS 0x0002u
+#define PF_SHOW_SPACE 0x0004u
+#define PF_GROUP_THOUSANDS 0x0008u
+#define PF_VALUE_64 0x0010u
+#define PF_FILL_ZEROS 0x0020u
+#define PF_BASE_16 0x0080u
+#define PF_HAS_WIDTH 0x0200u
+#define PF_TEXT_CHAR16 0x0400u
+#define PF_HAS_PRECISION 0x0800u
+#define PF_NUMBER_LAYOUT 0x1000u
+
+// Size of the engine's scratch area: digits of a number, or a nested GUID,
+// time or status text.
+#define PRINT_SCRATCH_SIZE 38u
+
+// Renders Format into Buffer (BufferSize characters including the terminator)
+// taking arguments from Args; returns the characters written before the
+// terminator. Args may be null, which reads as an empty list.
+UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT_ARG_LIST *Args);
+
+// Writes Character (low 8 bits) Count times, stopping at End; returns the
+// position after the last byte written.
+CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character);
+
+// Writes a 0 byte at Scratch and then the digits of Value, least significant
+// first; returns the position of the most significant digit.
+CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base);
+
+// FormatToBuffer with the arguments given directly.
+template <class... ARGS> inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ARGS... Args) {
+  const PRINT_ARG List[sizeof...(ARGS) + 1] = {MakePrintArg(Args)..., PRINT_ARG{0, 0, PRINT_ARG_UINT32}};
+  PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
+  return FormatToBuffer(Buffer, BufferSize, Format, &Cursor);
+}
+
+#endif  // MDEPKG_LIBRARY_PRINT_LIB_H_

@@ -1,0 +1,408 @@
+// The format engine. One pass over the format: each format character (a
+// literal, a line end or a whole directive) becomes a field, and every field
+// is laid out through FillChars against the end position, so output stops
+// exactly there wherever it falls.
+#include "Library/BaseLib.h"
+#include "Library/DebugLib.h"
+#include "Library/PrintLib.h"
+#include "StatusText.h"
+
+namespace {
+
+const CHAR8 mDigits[] = "0123456789ABCDEF";
+
+// Per-character state, reset at the start of every format character.
+struct FIELD {
+  UINT32 Flags;
+  UINTN Width;
+  UINTN Precision;
+  UINTN Count;
+  CHAR8 Prefix;  // 0 for none, else '-', '+' or ' '
+  BOOLEAN Grouping;
+  UINTN GroupCounter;
+  const CHAR8 *Text;  // first unit of a text, or the most significant digit of a number
+};
+
+// Storage a conversion may point its text at; lives in FormatToBuffer's frame.
+struct FIELD_STORAGE {
+  CHAR8 Scratch[PRINT_SCRATCH_SIZE];
+  CHAR8 Units[4];  // a one-character text: 1-byte or CHAR16, with its terminator
+};
+
+UINT16 UnitAt(const CHAR8 *Text, UINT32 Flags) {
+  const UINT8 *Bytes = reinterpret_cast<const UINT8 *>(Text);
+  if ((Flags & PF_TEXT_CHAR16) != 0) {
+    return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8));
+  }
+  return Bytes[0];
+}
+
+CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
+  const UINT32 Flags = Field->Flags;
+  const BOOLEAN IsNumber = (Flags & PF_NUMBER_LAYOUT) != 0;
+  const UINTN UnitSize = (Flags & PF_TEXT_CHAR16) != 0 ? 2 : 1;
+
+  if (!IsNumber) {
+    // Count the units of the text; the precision bound is tested first so
+    // that nothing beyond it is ever read.
+    Field->Count = 0;
+    while (((Flags & PF_HAS_PRECISION) == 0 || Field->Count < Field->Precision) &&
+           UnitAt(Field->Text + Field->Count * UnitSize, Flags) != 0) {
+      Field->Count++;
+    }
+  }
+  if (Field->Precision < Field->Count) {
+    Field->Precision = Field->Count;
+  }
+
+  const BOOLEAN HasWidth = (Flags & PF_HAS_WIDTH) != 0;
+  const BOOLEAN AlignLeft = (Flags & PF_ALIGN_LEFT) != 0;
+  const INT32 WidthFill = static_cast<INT32>(Field->Width - Field->Precision);
+  const INT32 PrecisionFill = static_cast<INT32>(Field->Precision - Field->Count);
+
+  if (HasWidth && !AlignLeft) {
+    Position = FillChars(Position, End, WidthFill, ' ');
+  }
+  if (IsNumber) {
+    if (Field->Prefix != 0) {
+      Position = FillChars(Position, End, 1, static_cast<UINT8>(Field->Prefix));
+    }
+    Position = FillChars(Position, End, PrecisionFill, '0');
+  } else {
+    Position = FillChars(Position, End, PrecisionFill, ' ');
+  }
+
+  const CHAR8 *Text = Field->Text;
+  UINTN Index = Field->Prefix != 0 ? 1 : 0;
+  while (Index < Field->Count) {
+    UINT16 Unit;
+    if (IsNumber) {
+      Unit = static_cast<UINT8>(*Text--);
+    } else {
+      Unit = UnitAt(Text, Flags);
+      Text += UnitSize;
+    }
+    Position = FillChars(Position, End, 1, Unit);
+    Index++;
+    if (Field->Grouping && ++Field->GroupCounter == 3) {
+      Field->GroupCounter = 0;
+      Index++;
+      if (Index >= Field->Count) {
+        break;
+      }
+      Position = FillChars(Position, End, 1, ',');
+    }
+  }
+
+  if (HasWidth && AlignLeft) {
+    Position = FillChars(Position, End, WidthFill, ' ');
+  }
+  return Position;
+}
+
+// Turns a number conversion into a digit-string field.
+void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
+  if ((Field->Flags & PF_SHOW_SPACE) != 0) {
+    Field->Prefix = ' ';
+  }
+  if ((Field->Flags & PF_SHOW_PLUS) != 0) {
+    Field->Prefix = '+';
+  }
+  UINT32 Base = 16;
+  if ((Field->Flags & PF_BASE_16) == 0) {
+    Base = 10;
+    if ((Field->Flags & PF_GROUP_THOUSANDS) != 0) {
+      Field->Grouping = true;
+      Field->Flags &= ~PF_FILL_ZEROS;
+      Field->Precision = 1;
+    }
+    if (static_cast<INT64>(Value) < 0) {
+      Field->Prefix = '-';
+      Value = 0 - Value;
+    }
+  }
+
+  CHAR8 *MostSignificant = ValueToText(Scratch, Value, Base);
+  Field->Count = static_cast<UINTN>(MostSignificant - Scratch);
+  if (Value == 0 && Field->Precision == 0) {
+    Field->Count = 0;
+  }
+  const UINTN Rest = Field->Count % 3;
+  Field->GroupCounter = Rest == 0 ? 0 : 3 - Rest;
+  if (Field->Grouping && Field->Count != 0) {
+    Field->Count += (Field->Count - 1) / 3;
+  }
+  if (Field->Prefix != 0) {
+    Field->Count++;
+    Field->Precision++;
+  }
+  Field->Flags |= PF_NUMBER_LAYOUT;
+  Field->Text = MostSignificant;
+
+  const UINT32 ZeroFillMask = PF_FILL_ZEROS | PF_HAS_WIDTH | PF_ALIGN_LEFT | PF_HAS_PRECISION;
+  if ((Field->Flags & ZeroFillMask) == (PF_FILL_ZEROS | PF_HAS_WIDTH)) {
+    Field->Precision = Field->Width;
+  }
+}
+
+const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
+  if ((Status & 0x80000000u) != 0) {
+    const UINT32 Code = Status & 0x7FFFFFFFu;
+    if (Code >= 1 && Code <= ERROR_STATUS_COUNT) {
+      return ErrorStatusText[Code - 1];
+    }
+  } else if (Status < WARNING_STATUS_COUNT) {
+    return WarningStatusText[Status];
+  }
+  PrintAscii(Scratch, PRINT_SCRATCH_SIZE, "%08X", Status);
+  return Scratch;
+}
+
+const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
+  if (Guid == nullptr) {
+    return "<null guid>";
+  }
+  const UINT8 *Bytes = static_cast<const UINT8 *>(Guid);
+  UINT32 Data1;
+  __builtin_memcpy(&Data1, Bytes, sizeof(Data1));  // one 32-bit read, at any alignment
+  PrintAscii(Scratch, PRINT_SCRATCH_SIZE, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Data1,
+             LoadUnaligned16(Bytes + 4), LoadUnaligned16(Bytes + 6), Bytes[8], Bytes[9], Bytes[10], Bytes[11],
+             Bytes[12], Bytes[13], Bytes[14], Bytes[15]);
+  return Scratch;
+}
+
+const CHAR8 *TimeText(const void *Time, CHAR8 *Scratch) {
+  if (Time == nullptr) {
+    return "<null time>";
+  }
+  const UINT8 *Bytes = static_cast<const UINT8 *>(Time);
+  UINT16 Year;
+  __builtin_memcpy(&Year, Bytes, sizeof(Year));  // one 16-bit read, at any alignment
+  PrintAscii(Scratch, PRINT_SCRATCH_SIZE, "%02d/%02d/%04d  %02d:%02d", Bytes[2], Bytes[3], Year, Bytes[4], Bytes[5]);
+  return Scratch;
+}
+
+// A line end at Format ('\n' or '\r'); returns the position after it.
+const CHAR8 *LineEnd(const CHAR8 *Format, FIELD *Field) {
+  if (Format[0] == '\n') {
+    Field->Text = "\r\n";
+    return Format + (Format[1] == '\r' ? 2 : 1);
+  }
+  if (Format[1] == '\n') {
+    Field->Text = "\r\n";
+    return Format + 2;
+  }
+  Field->Text = "\r";
+  return Format + 1;
+}
+
+// The conversion character at Format ends a directive; returns the position
+// after the format characters it consumed.
+const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
+  UINT64 Value;
+  switch (*Format) {
+    case 'd':
+      if ((Field->Flags & PF_VALUE_64) != 0) {
+        Value = PrintArgTake64(Args);
+      } else {
+        Value = static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(PrintArgTake32(Args))));
+      }
+      PrepareNumber(Field, Value, Storage->Scratch);
+      return Format + 1;
+    case 'X':
+      Field->Flags |= PF_FILL_ZEROS;
+      [[fallthrough]];
+    case 'x':
+      Field->Flags |= PF_BASE_16;
+      Value = (Field->Flags & PF_VALUE_64) != 0 ? PrintArgTake64(Args) : PrintArgTake32(Args);
+      PrepareNumber(Field, Value, Storage->Scratch);
+      return Format + 1;
+    case 'p':
+      Field->Flags &= ~(PF_SHOW_PLUS | PF_SHOW_SPACE | PF_VALUE_64);
+      Field->Flags |= PF_FILL_ZEROS | PF_BASE_16;
+      PrepareNumber(Field, PrintArgTake32(Args), Storage->Scratch);
+      return Format + 1;
+    case 'a':
+      Field->Text = static_cast<const CHAR8 *>(PrintArgTakePointer(Args));
+      if (Field->Text == nullptr) {
+        Field->Text = "<null string>";
+      }
+      if ((Field->Flags & PF_HAS_PRECISION) == 0) {
+        Field->Precision = 0;
+      }
+      return Format + 1;
+    case 's':
+    case 'S':
+      Field->Flags |= PF_TEXT_CHAR16;
+      Field->Text = static_cast<const CHAR8 *>(PrintArgTakePointer(Args));
+      if (Field->Text == nullptr) {
+        Field->Text = "<null string>";
+        Field->Flags &= ~PF_TEXT_CHAR16;
+      }
+      if ((Field->Flags & PF_HAS_PRECISION) == 0) {
+        Field->Precision = 0;
+      }
+      return Format + 1;
+    case 'c': {
+      Field->Flags |= PF_TEXT_CHAR16;
+      const UINT32 Character = PrintArgTake32(Args) & 0xFFFFu;
+      Storage->Units[0] = static_cast<CHAR8>(Character & 0xFFu);
+      Storage->Units[1] = static_cast<CHAR8>(Character >> 8);
+      Storage->Units[2] = 0;
+      Storage->Units[3] = 0;
+      Field->Text = Storage->Units;
+      return Format + 1;
+    }
+    case 'g':
+      Field->Text = GuidText(PrintArgTakePointer(Args), Storage->Scratch);
+      return Format + 1;
+    case 't':
+      Field->Text = TimeText(PrintArgTakePointer(Args), Storage->Scratch);
+      return Format + 1;
+    case 'r':
+      Field->Text = StatusText(PrintArgTake32(Args), Storage->Scratch);
+      return Format + 1;
+    case '\n':
+    case '\r':
+      return LineEnd(Format, Field);
+    default:
+      Storage->Units[0] = *Format;
+      Storage->Units[1] = 0;
+      Field->Text = Storage->Units;
+      return Format + 1;
+  }
+}
+
+// Parses the directive that starts with the '%' at Format and prepares its
+// field; returns the position after it. At the end of the format inside the
+// directive the field is an empty text and the position is that of the 0.
+const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
+  for (Format++;; Format++) {
+    switch (*Format) {
+      case '-':
+        Field->Flags |= PF_ALIGN_LEFT;
+        break;
+      case '+':
+        Field->Flags |= PF_SHOW_PLUS;
+        break;
+      case ' ':
+        Field->Flags |= PF_SHOW_SPACE;
+        break;
+      case ',':
+        Field->Flags |= PF_GROUP_THOUSANDS;
+        break;
+      case 'L':
+      case 'l':
+        Field->Flags |= PF_VALUE_64;
+        break;
+      case '.':
+        Field->Flags |= PF_HAS_PRECISION;
+        break;
+      case '*': {
+        const UINTN Value = PrintArgTake32(Args);
+        if ((Field->Flags & PF_HAS_PRECISION) != 0) {
+          Field->Precision = Value;
+        } else {
+          Field->Width = Value;
+          Field->Flags |= PF_HAS_WIDTH;
+        }
+        break;
+      }
+      case '0':
+        if ((Field->Flags & PF_HAS_PRECISION) == 0) {
+          Field->Flags |= PF_FILL_ZEROS;
+        }
+        [[fallthrough]];
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9': {
+        UINTN Value = 0;
+        for (; *Format >= '0' && *Format <= '9'; Format++) {
+          Value = Value * 10 + static_cast<UINTN>(*Format - '0');
+        }
+        Format--;  // the first non-digit is read next as a directive character
+        if ((Field->Flags & PF_HAS_PRECISION) != 0) {
+          Field->Precision = Value;
+        } else {
+          Field->Width = Value;
+          Field->Flags |= PF_HAS_WIDTH;
+        }
+        break;
+      }
+      case 0:
+        Field->Precision = 0;
+        Field->Text = "";
+        return Format;
+      default:
+        return Convert(Format, Field, Args, Storage);
+    }
+  }
+}
+
+}  // namespace
+
+CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
+  for (INT32 Index = 0; Index < Count && Position < End; Index++) {
+    *Position++ = static_cast<CHAR8>(Character & 0xFFu);
+  }
+  return Position;
+}
+
+CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
+  *Scratch = 0;
+  do {
+    UINT32 Remainder;
+    Value = DivU64x32Remainder(Value, Base, &Remainder);
+    *++Scratch = mDigits[Remainder];
+  } while (Value != 0);
+  return Scratch;
+}
+
+UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT_ARG_LIST *Args) {
+  if (BufferSize == 0) {
+    return 0;
+  }
+  ASSERT(Buffer != ((void *) 0));
+  if (Buffer == nullptr) {
+    return 0;  // only reached when a debugger ends the halt: there is nowhere to write
+  }
+  CHAR8 *const OriginalBuffer = Buffer;
+  CHAR8 *const End = Buffer + BufferSize - 1;
+
+  ASSERT(AsciiStrSize (Format) != 0);
+  if (Format == nullptr) {
+    Format = "";  // a null format was reported while measuring it; render nothing
+  }
+
+  FIELD_STORAGE Storage;
+  FIELD Field = {};
+  while (*Format != 0) {
+    if (Buffer == End) {
+      break;
+    }
+    Field = FIELD{0, 0, 1, 0, 0, false, 0, nullptr};
+    if (*Format == '\n' || *Format == '\r') {
+      Format = LineEnd(Format, &Field);
+    } else if (*Format == '%') {
+      Format = Directive(Format, &Field, Args, &Storage);
+    } else {
+      Storage.Units[0] = *Format++;
+      Storage.Units[1] = 0;
+      Field.Text = Storage.Units;
+    }
+    Buffer = LayOutField(Buffer, End, &Field);
+  }
+
+  ASSERT(Buffer != ((void *) 0));
+  FillChars(Buffer, End + 1, 1, 0);
+
+  const UINT32 Flags = Field.Flags;
+  ASSERT((((Flags & 0x00000040) != 0)) || (AsciiStrSize (OriginalBuffer) != 0));
+  return static_cast<UINTN>(Buffer - OriginalBuffer);
+}

@@ -1,0 +1,141 @@
+#include "ZodOdoRidaZar.h"
+
+#include "Library/DebugLib.h"
+#include "Library/IoLib.h"
+#include "PlatformOps.h"
+
+const EFI_GUID gBusInfoPpiGuid = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5}};
+
+UINT8 UartParity = 0;
+UINT8 UartBreak = 0;
+
+namespace {
+
+#define LEGACY_UART_CLOCK_RATE 115200u
+#define COM1_BASE 0x3F8u
+#define COM2_BASE 0x2F8u
+#define UART_DIVISOR_LOW 0u   // with the divisor latch open
+#define UART_DIVISOR_HIGH 1u  // with the divisor latch open
+#define UART_LINE_CONTROL 3u
+#define UART_LCR_8_DATA_2_STOP 0x07u
+#define UART_LCR_DIVISOR_LATCH 0x80u
+
+#define PCI_CONFIG_ADDRESS_PORT 0xCF8u
+#define PCI_CONFIG_DATA_PORT 0xCFCu
+#define LPC_DEVICE 31u
+#define LPC_IO_BASE_REGISTER 0x40u
+#define LPC_IO_BASE_ENABLED 0x02u
+#define LPC_IO_BASE_ENABLE_VALUE 0x00000402u
+#define LPC_WINDOW_BASE_REGISTER 0x50u
+#define LPC_WINDOW_BASE_VALUE 0xFED08002u  // window at 0xFED08000, enabled
+#define LPC_WINDOW_CONTROL_ADDRESS 0xFED08088u
+#define LPC_WINDOW_CONTROL_VALUE 0x00000018u
+#define LPC_DECODE_REGISTER 0x80u
+#define LPC_DECODE_VALUE 0x00000003u
+
+struct LINE_RATE {
+  UINT8 Code;
+  UINT32 Rate;
+};
+
+const LINE_RATE mLineRates[] = {
+    {1, 115200}, {2, 57600}, {3, 38400}, {6, 19200}, {12, 9600}, {24, 4800}, {48, 2400}, {96, 1200},
+};
+
+struct DEVICE_BASE {
+  UINT8 Device;
+  UINT8 Function;
+  UINT8 Register;
+  UINT32 Value;
+};
+
+const DEVICE_BASE mDeviceBases[] = {
+    {22, 0, 0x10, 0xF0100000},
+    {23, 0, 0x24, 0xF0200000},
+    {24, 0, 0x24, 0xF0300000},
+};
+
+UINTN PcieConfigAddress(UINTN Bus, UINTN Device, UINTN Function, UINTN Register) {
+  return static_cast<UINTN>(PcdPcieBase) + (Bus << 20) + (Device << 15) + (Function << 12) + Register;
+}
+
+UINT32 LegacyConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register) {
+  return 0x80000000u | (Bus << 16) | (Device << 11) | (Function << 8) | Register;
+}
+
+UINT32 LineRateOf(UINT8 Code) {
+  for (const LINE_RATE &Entry : mLineRates) {
+    if (Entry.Code == Code) {
+      return Entry.Rate;
+    }
+  }
+  return LEGACY_UART_CLOCK_RATE;
+}
+
+void WriteLineControl(UINT8 LatchBit) {
+  const UINT8 Value = static_cast<UINT8>(UART_LCR_8_DATA_2_STOP | LatchBit | (UartParity << 3) | (UartBreak << 6));
+  PortWrite8(COM2_BASE + UART_LINE_CONTROL, Value);
+  PortWrite8(COM1_BASE + UART_LINE_CONTROL, Value);
+}
+
+void WriteLpcConfig(UINT32 Register, UINT32 Value) {
+  PortWrite32(PCI_CONFIG_ADDRESS_PORT, LegacyConfigAddress(0, LPC_DEVICE, 0, Register));
+  PortWrite32(PCI_CONFIG_DATA_PORT, Value);
+}
+
+}  // namespace
+
+EFI_STATUS LegacyUartInit() {
+  const UINTN PlatformData = PlatformLoad32(PLATFORM_DATA_ANCHOR);
+  const UINTN Config = PlatformLoad32(PlatformData + __builtin_offsetof(PLATFORM_DATA, Config));
+  const UINT8 Code = PlatformLoad8(Config + __builtin_offsetof(PLATFORM_CONFIG, SerialDivisorCode));
+  const UINT32 Rate = LineRateOf(Code);
+
+  WriteLpcConfig(LPC_WINDOW_BASE_REGISTER, LPC_WINDOW_BASE_VALUE);
+  MmioStore32(LPC_WINDOW_CONTROL_ADDRESS, LPC_WINDOW_CONTROL_VALUE);
+  WriteLpcConfig(LPC_DECODE_REGISTER, LPC_DECODE_VALUE);
+
+  const UINT32 Divisor = LEGACY_UART_CLOCK_RATE / Rate;
+  WriteLineControl(UART_LCR_DIVISOR_LATCH);
+  PortWrite8(COM2_BASE + UART_DIVISOR_HIGH, static_cast<UINT8>((Divisor >> 8) & 0xFF));
+  PortWrite8(COM2_BASE + UART_DIVISOR_LOW, static_cast<UINT8>(Divisor & 0xFF));
+  PortWrite8(COM1_BASE + UART_DIVISOR_HIGH, static_cast<UINT8>((Divisor >> 8) & 0xFF));
+  PortWrite8(COM1_BASE + UART_DIVISOR_LOW, static_cast<UINT8>(Divisor & 0xFF));
+  WriteLineControl(0);
+  return EFI_SUCCESS;
+}
+
+void EnableD31IoBase() {
+  const UINTN Address = PcieConfigAddress(0, LPC_DEVICE, 0, LPC_IO_BASE_REGISTER);
+  if ((PlatformLoad8(Address) & LPC_IO_BASE_ENABLED) != 0) {
+    return;
+  }
+  PlatformStore32(Address, LPC_IO_BASE_ENABLE_VALUE);  // a plain store: no alignment check
+}
+
+EFI_STATUS SocPreInitEntry(const EFI_PEI_SERVICES **PeiServices) {
+  void *Ppi = nullptr;
+  const EFI_STATUS Status = (*PeiServices)->LocatePpi(PeiServices, &gBusInfoPpiGuid, 0, nullptr, &Ppi);
+  if (EFI_ERROR(Status)) {
+    if (DebugPrintLevelEnabled(LEVEL_ERROR)) {
+      PrintDebugMessage(LEVEL_ERROR, "\nASSERT_EFI_ERROR (Status = %r)\n", Status);
+    }
+    ASSERT(!EFI_ERROR (Status));
+    // Only reached when a debugger ends the halt. There is no PPI to read a
+    // bus number from, so no base register is written and the lookup's
+    // error is handed back instead of success.
+    return Status;
+  }
+  for (const DEVICE_BASE &Row : mDeviceBases) {
+    const UINT8 Bus = PlatformLoad8(PhysicalAddressOf(Ppi) + __builtin_offsetof(BUS_INFO_PPI, BusNumber));
+    MmioStore32(PcieConfigAddress(Bus, Row.Device, Row.Function, Row.Register), Row.Value);
+  }
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_PEI_FILE_HANDLE FileHandle, const EFI_PEI_SERVICES **PeiServices) {
+  (void)FileHandle;
+  LegacyUartInit();
+  EnableD31IoBase();
+  return SocPreInitEntry(PeiServices);
+}

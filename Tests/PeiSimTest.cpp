@@ -1,0 +1,97 @@
+// End-to-end runs of the pei-sim command.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+  int Exit;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string &Arg) {
+  std::string Quoted = "'";
+  for (char Each : Arg) {
+    Quoted += Each == '\'' ? std::string("'\\''") : std::string(1, Each);
+  }
+  return Quoted + "'";
+}
+
+std::string Slurp(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  std::stringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+
+Result PeiSim(const std::vector<std::string> &Args) {
+  const std::string Base = ::testing::TempDir() + "pei_sim_test";
+  std::string Command = Quote(PEI_SIM_PATH);
+  for (const std::string &Arg : Args) {
+    Command += " " + Quote(Arg);
+  }
+  Command += " >" + Base + ".out 2>" + Base + ".err";
+  const int Status = std::system(Command.c_str());
+  return {WEXITSTATUS(Status), Slurp(Base + ".out"), Slurp(Base + ".err")};
+}
+
+TEST(PeiSim, RunPrintsTraceThenSummary) {
+  const Result Run = PeiSim({"run", "--divisor-code", "12"});
+  EXPECT_EQ(Run.Exit, 0);
+  EXPECT_EQ(Run.Out.rfind("load32 0xFED00148 0x000E0000", 0), 0u);
+  EXPECT_NE(Run.Out.find("return 0x00000000\n\nCOM1 0x3F8: 9600 bit/s"), std::string::npos);
+  EXPECT_NE(Run.Out.find("outcome: ModuleEntry returned 0x00000000 (Success)\n"), std::string::npos);
+}
+
+TEST(PeiSim, RunExitStatuses) {
+  EXPECT_EQ(PeiSim({"run", "--no-ppi"}).Exit, 3);
+  EXPECT_EQ(PeiSim({"run", "--no-ppi", "--release-halts"}).Exit, 1);
+  EXPECT_EQ(PeiSim({"run", "--ppi-status", "0x80000003", "--release-halts"}).Exit, 1);
+  EXPECT_EQ(PeiSim({"run", "--bus", "256"}).Exit, 2);
+  EXPECT_EQ(PeiSim({"run", "--frobnicate"}).Exit, 2);
+  EXPECT_EQ(PeiSim({}).Exit, 2);
+  const Result Help = PeiSim({"--help"});
+  EXPECT_EQ(Help.Exit, 0);
+  EXPECT_NE(Help.Out.find("pei-sim format"), std::string::npos);
+}
+
+TEST(PeiSim, FormatWritesExactlyTheEngineOutput) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Expected;
+  };
+  const std::vector<Case> Cases = {
+      {{"format", "%5d|%-5d|%05d", "u32:42", "u32:-42", "u32:7"}, "   42|-42  |00007"},
+      {{"format", "%S", "wunits:0x41,0x100,66"}, std::string("A\0B", 3)},
+      {{"format", "--", "-%ld", "u64:-9223372036854775808"}, "--9223372036854775808"},
+      {{"format", "%g %t", "guid:00000001-0002-0003-0405-060708090A0B", "time:2024-07-04T13:05"},
+       "00000001-0002-0003-0405-060708090A0B 07/04/2024  13:05"},
+      {{"format", "%a|%r", "null", "u32:0x8000000E"}, "<null string>|Not Found"},
+      {{"format", "--size", "3", "abc"}, "ab"},
+      {{"format", "--size", "0", "abc"}, ""},
+      {{"format", "a\nb%c", "u32:65"}, "a\r\nbA"},
+  };
+  for (const Case &Each : Cases) {
+    const Result Run = PeiSim(Each.Args);
+    EXPECT_EQ(Run.Exit, 0) << Each.Args[1];
+    EXPECT_EQ(Run.Out, Each.Expected) << Each.Args[1];
+  }
+}
+
+TEST(PeiSim, FormatReportsFailedChecksAndUsage) {
+  const Result Halted = PeiSim({"format", "--size", "1000002", "%1000001d", "u32:1"});
+  EXPECT_EQ(Halted.Exit, 3);
+  EXPECT_TRUE(Halted.Out.empty());
+  EXPECT_NE(Halted.Err.find("): Length < _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength\r\n"), std::string::npos);
+  EXPECT_EQ(PeiSim({"format", "%d", "i32:5"}).Exit, 2);
+  EXPECT_EQ(PeiSim({"format", "%g", "guid:1-2-3"}).Exit, 2);
+  EXPECT_EQ(PeiSim({"format"}).Exit, 2);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// pei-sim: runs the SoC pre-initialisation module and its format engine on a
+// host, against a virtual board.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  pei-sim format [--size N] [--] FORMAT [ARG ...]\n"
+    "  pei-sim run [OPTIONS]\n"
+    "  pei-sim --help\n"
+    "\n"
+    "format: renders FORMAT (raw bytes) with the module's format engine into a\n"
+    "buffer of N characters including the terminator (default 256; 0 allowed)\n"
+    "and writes exactly the characters produced before the terminator to stdout.\n"
+    "'--' ends the options, so FORMAT may begin with '-'. Each ARG is one argument:\n"
+    "  u32:V            32-bit integer: decimal, 0x-hex, or -decimal (two's complement)\n"
+    "  u64:V            64-bit integer, written the same way\n"
+    "  str:TEXT         1-byte text\n"
+    "  wunits:U,U,...   CHAR16 text of these units (decimal or 0x-hex); a 0 unit is appended\n"
+    "  guid:XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX   EFI_GUID\n"
+    "  time:YYYY-MM-DDTHH:MM                       EFI_TIME\n"
+    "  null             null pointer\n"
+    "Exit status: 0 done; 3 a check failed (its assertion line goes to stderr); 2 usage.\n"
+    "\n"
+    "run: calls ModuleEntry on the virtual board and prints the trace of every\n"
+    "platform operation, a blank line and a summary of the board afterwards.\n"
+    "  --divisor-code N    PLATFORM_CONFIG.SerialDivisorCode (default 1)\n"
+    "  --bus N             BUS_INFO_PPI.BusNumber (default 1)\n"
+    "  --reg40 0xNN        initial low byte of 00:1F.0 register 0x40 (default 0x00)\n"
+    "  --no-ppi            BUS_INFO_PPI is not installed (LocatePpi: Not Found)\n"
+    "  --ppi-status 0xS    LocatePpi fails with status S\n"
+    "  --debug-level 0xM   debug level mask instead of the module's 0x00000001\n"
+    "  --release-halts     end each halt as a debugger would; the module carries on\n"
+    "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
+    "3 the processor halted; 2 usage.\n";
+
+}  // namespace
+
+int main(int Argc, char **Argv) {
+  const std::vector<std::string> Args(Argv + 1, Argv + Argc);
+  if (Args.size() == 1 && (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  try {
+    if (!Args.empty() && Args[0] == "format") {
+      return FormatCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && Args[0] == "run") {
+      return RunCommand({Args.begin() + 1, Args.end()});
+    }
+    throw UsageError(Args.empty() ? "no command given" : "unknown command '" + Args[0] + "'");
+  } catch (const UsageError &Error) {
+    std::fprintf(stderr, "pei-sim: %s\n\n%s", Error.what(), kUsage);
+    return 2;
+  }
+}
