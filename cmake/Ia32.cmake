@@ -4,10 +4,12 @@
 find_program(IA32_CXX NAMES clang++-14 clang++ REQUIRED)
 find_program(IA32_LINK NAMES lld-link-14 lld-link REQUIRED)
 
+# Zero-initialised variables stay in .data: merged into the code section, a
+# .bss would be filled with the code padding byte (0xCC) instead of zeros.
 set(IA32_CXX_FLAGS
   -std=c++20 -target i686-pc-windows-msvc -ffreestanding -nostdinc
   -fno-exceptions -fno-rtti -fno-stack-protector -mno-stack-arg-probe
-  -Os -Wall -Wextra -Wpedantic -Wshadow -Werror
+  -Os -fno-zero-initialized-in-bss -Wall -Wextra -Wpedantic -Wshadow -Werror
   -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=
 )
 set(IA32_LINK_FLAGS

@@ -7,10 +7,13 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "HostRun.h"
+#include "ModuleImageRun.h"
 #include "VirtualBoard.h"
 
 int RunCommand(const std::vector<std::string> &Args) {
   BoardSettings Settings;
+  ModuleImageRun Image;
+  bool Stats = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
     auto Value = [&]() -> const std::string & {
@@ -33,13 +36,41 @@ int RunCommand(const std::vector<std::string> &Args) {
       Settings.DebugLevel = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "level mask"));
     } else if (Option == "--release-halts") {
       Settings.ReleaseHalts = true;
+    } else if (Option == "--image") {
+      Image.ImagePath = Value();
+    } else if (Option == "--map") {
+      Image.MapPath = Value();
+    } else if (Option == "--load-base") {
+      Image.LoadBase = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "load base"));
+    } else if (Option == "--stats") {
+      Stats = true;
     } else {
       throw UsageError("unknown option '" + Option + "'");
     }
   }
+  if (Image.ImagePath.empty() && (Stats || !Image.MapPath.empty())) {
+    throw UsageError("--stats and --map need --image");
+  }
+  if (!Image.ImagePath.empty() && Settings.DebugLevel) {
+    throw UsageError("--debug-level is for the host build; an image carries its own level mask");
+  }
   VirtualBoard Board(Settings);
-  RunModuleOnHost(Board);
-  const std::string Report = Board.Report();
+  ModuleImageStats Figures;
+  if (Image.ImagePath.empty()) {
+    RunModuleOnHost(Board);
+  } else {
+    std::string Error;
+    if (!RunModuleImage(Board, Image, Figures, Error)) {
+      std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
+      return 4;
+    }
+  }
+  std::string Report = Board.Report();
+  if (Stats) {
+    Report += "image size: " + std::to_string(Figures.ImageSize) + " bytes\n";
+    Report += "instructions executed: " + std::to_string(Figures.Instructions) + "\n";
+    Report += "deepest stack use: " + std::to_string(Figures.StackBytes) + " bytes\n";
+  }
   std::fwrite(Report.data(), 1, Report.size(), stdout);
   return Board.ExitCode();
 }

@@ -1,0 +1,20 @@
+// Symbol addresses from an lld-link map file.
+#ifndef EMULATOR_LINK_MAP_H_
+#define EMULATOR_LINK_MAP_H_
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+struct LinkMap {
+  std::map<std::string, std::uint32_t> Rvas;  // symbol name as linked ("_SerialWrite") -> RVA
+
+  std::optional<std::uint32_t> Rva(const std::string &Name) const;
+  // RVA of the next symbol after Rva, or nullopt: the end of the routine at Rva.
+  std::optional<std::uint32_t> NextAfter(std::uint32_t Rva) const;
+};
+
+std::optional<LinkMap> ReadLinkMap(const std::string &Path, std::string &Error);
+
+#endif  // EMULATOR_LINK_MAP_H_

@@ -1,0 +1,30 @@
+// Runs the IA-32 module image under emulation on a virtual board: the same
+// board, trace and outcome as the host build.
+#ifndef EMULATOR_MODULE_IMAGE_RUN_H_
+#define EMULATOR_MODULE_IMAGE_RUN_H_
+
+#include <cstdint>
+#include <string>
+
+#include "VirtualBoard.h"
+
+struct ModuleImageRun {
+  std::string ImagePath;
+  std::string MapPath;                       // empty: the image path with ".map" for its extension
+  std::uint32_t LoadBase = 0x00200000;       // inside the board's loader RAM, page aligned
+};
+
+struct ModuleImageStats {
+  std::uint32_t ImageSize = 0;       // bytes of the image file
+  std::uint64_t Instructions = 0;    // executed by the image from entry to return (or halt)
+  std::uint32_t StackBytes = 0;      // deepest stack use below the entry's return address
+};
+
+// Loads and runs the image; the board records the trace and the outcome.
+// Returns false with Error set when the image cannot be run at all.
+bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error);
+
+// The link map beside an image: "x/SocPreInit.efi" -> "x/SocPreInit.map".
+std::string MapPathFor(const std::string &ImagePath);
+
+#endif  // EMULATOR_MODULE_IMAGE_RUN_H_

@@ -1,0 +1,55 @@
+// A reader for PE32 images: headers, sections, base relocations and imports,
+// as far as loading and checking the module image need them.
+#ifndef EMULATOR_PE_IMAGE_H_
+#define EMULATOR_PE_IMAGE_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct PeSection {
+  std::string Name;
+  std::uint32_t VirtualAddress = 0;
+  std::uint32_t VirtualSize = 0;
+  std::uint32_t RawOffset = 0;
+  std::uint32_t RawSize = 0;
+  std::uint32_t Characteristics = 0;
+};
+
+struct PeImage {
+  std::vector<std::uint8_t> File;
+  std::uint16_t Machine = 0;
+  std::uint16_t FileCharacteristics = 0;
+  std::uint16_t Magic = 0;  // 0x10B for PE32
+  std::uint32_t EntryPoint = 0;  // RVA
+  std::uint32_t ImageBase = 0;
+  std::uint32_t SectionAlignment = 0;
+  std::uint32_t FileAlignment = 0;
+  std::uint32_t SizeOfImage = 0;
+  std::uint32_t SizeOfHeaders = 0;
+  std::uint16_t Subsystem = 0;
+  std::uint16_t DllCharacteristics = 0;
+  std::uint32_t ImportDirectoryRva = 0, ImportDirectorySize = 0;
+  std::uint32_t RelocDirectoryRva = 0, RelocDirectorySize = 0;
+  std::vector<PeSection> Sections;
+  std::vector<std::uint32_t> HighLowRelocations;  // RVAs of 32-bit absolute addresses
+  std::vector<std::string> Imports;               // "dll!symbol"
+  std::vector<std::string> OtherRelocations;      // relocation types the loader cannot apply
+};
+
+// Parses Bytes; on failure returns nullopt and says why in Error.
+std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string &Error);
+std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error);
+
+// The image laid out in memory at LoadBase with its relocations applied.
+std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBase);
+
+// Section flags as text: "code, initialized data, execute, read, write".
+std::string SectionFlagsText(std::uint32_t Characteristics);
+
+// The module image's contract. Returns one line for each property that
+// breaks it; empty when the image is a conforming module image.
+std::vector<std::string> CheckModuleImageContract(const PeImage &Image);
+
+#endif  // EMULATOR_PE_IMAGE_H_
