@@ -1,8 +1,9 @@
 # Quick start:
-#   make run    build and run the module on the virtual board
+#   make run    build SocPreInit.efi and run it under emulation on the virtual board
 #   make test   build with g++, clang++ and the sanitizers and run every test
 PRESETS := gcc clang sanitize
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
+IMAGE := build/gcc/SocPreInit.efi
 
 .PHONY: all deps run test $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
@@ -18,8 +19,9 @@ $(addprefix build-,$(PRESETS)): build-%: deps
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	ctest --preset $*
 
+# The real IA-32 image under emulation on the default virtual board.
 run: build-gcc
-	$(PEI_SIM) run
+	$(PEI_SIM) run --image $(IMAGE) --stats
 
 test: $(addprefix test-,$(PRESETS))
 

@@ -240,7 +240,8 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   Expect(!Image.HighLowRelocations.empty(), "no base relocations");
   Expect(Image.OtherRelocations.empty(), "base relocations other than HIGHLOW");
   Expect(Image.ImportDirectorySize == 0 && Image.Imports.empty(), "has an import table");
-  const std::uint32_t Merged = kSectionCode | kSectionInitializedData | kSectionExecute | kSectionRead | kSectionWrite;
+  // Code, constants and variables share the one section: executable and writable.
+  const std::uint32_t Merged = kSectionCode | kSectionExecute | kSectionRead | kSectionWrite;
   int Loaded = 0;
   const PeSection *Code = nullptr;
   for (const PeSection &Section : Image.Sections) {
@@ -253,7 +254,7 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   Expect(Loaded == 1, "code, constant data and variables are not in one section (" + std::to_string(Loaded) +
                           " sections besides .reloc)");
   Expect(Code == nullptr || (Code->Characteristics & Merged) == Merged,
-         "the section is not code + initialized data with execute, read and write");
+         "the section is not code with execute, read and write");
   Expect(Code != nullptr && Image.EntryPoint >= Code->VirtualAddress &&
              Image.EntryPoint - Code->VirtualAddress < Code->VirtualSize,
          "entry point is not inside the code section");

@@ -1,45 +1,14 @@
 // End-to-end runs of the pei-sim command.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "CommandRun.h"
+
 namespace {
 
-struct Result {
-  int Exit;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string &Arg) {
-  std::string Quoted = "'";
-  for (char Each : Arg) {
-    Quoted += Each == '\'' ? std::string("'\\''") : std::string(1, Each);
-  }
-  return Quoted + "'";
-}
-
-std::string Slurp(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::stringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
-}
-
-Result PeiSim(const std::vector<std::string> &Args) {
-  const std::string Base = ::testing::TempDir() + "pei_sim_test";
-  std::string Command = Quote(PEI_SIM_PATH);
-  for (const std::string &Arg : Args) {
-    Command += " " + Quote(Arg);
-  }
-  Command += " >" + Base + ".out 2>" + Base + ".err";
-  const int Status = std::system(Command.c_str());
-  return {WEXITSTATUS(Status), Slurp(Base + ".out"), Slurp(Base + ".err")};
-}
+using Result = CommandResult;
 
 TEST(PeiSim, RunPrintsTraceThenSummary) {
   const Result Run = PeiSim({"run", "--divisor-code", "12"});

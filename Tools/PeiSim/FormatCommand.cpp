@@ -7,18 +7,11 @@
 
 #include "CommandLine.h"
 #include "Commands.h"
+#include "FormatRun.h"
 #include "HostPlatform.h"
 #include "Library/PrintLib.h"
 
 namespace {
-
-// Keeps the texts and records that pointer arguments point at.
-struct ArgumentStore {
-  std::deque<std::string> Texts;
-  std::deque<std::vector<CHAR16>> WideTexts;
-  std::deque<EFI_GUID> Guids;
-  std::deque<EFI_TIME> Times;
-};
 
 std::vector<std::string_view> Split(std::string_view Text, char Separator) {
   std::vector<std::string_view> Parts;
@@ -69,49 +62,105 @@ EFI_TIME ParseTime(std::string_view Text) {
   return Time;
 }
 
-PRINT_ARG ParseArgument(const std::string &Text, ArgumentStore &Store) {
+template <class T> FormatValue BytesOf(const T &Record) {
+  const auto *Raw = reinterpret_cast<const std::uint8_t *>(&Record);
+  return FormatValue{FormatValue::Kind::Bytes, 0, std::vector<std::uint8_t>(Raw, Raw + sizeof(T))};
+}
+
+}  // namespace
+
+FormatValue ParseFormatValue(const std::string &Text) {
   const std::size_t Colon = Text.find(':');
   const std::string Kind = Text.substr(0, Colon);
   const std::string_view Value =
       Colon == std::string::npos ? std::string_view() : std::string_view(Text).substr(Colon + 1);
   if (Kind == "null" && Colon == std::string::npos) {
-    return MakePrintArg(nullptr);
+    return FormatValue{FormatValue::Kind::Null, 0, {}};
   }
   if (Colon == std::string::npos) {
     throw UsageError("bad argument: '" + Text + "'");
   }
   if (Kind == "u32") {
-    return MakePrintArg(static_cast<UINT32>(ParseTwosComplement(Value, 32, "u32")));
+    return FormatValue{FormatValue::Kind::U32, ParseTwosComplement(Value, 32, "u32"), {}};
   }
   if (Kind == "u64") {
-    return MakePrintArg(static_cast<UINT64>(ParseTwosComplement(Value, 64, "u64")));
+    return FormatValue{FormatValue::Kind::U64, ParseTwosComplement(Value, 64, "u64"), {}};
   }
   if (Kind == "str") {
-    return MakePrintArg(Store.Texts.emplace_back(Value).c_str());
+    FormatValue Result{FormatValue::Kind::Bytes, 0, std::vector<std::uint8_t>(Value.begin(), Value.end())};
+    Result.Bytes.push_back(0);
+    return Result;
   }
   if (Kind == "wunits") {
-    std::vector<CHAR16> &Units = Store.WideTexts.emplace_back();
+    FormatValue Result{FormatValue::Kind::Bytes, 0, {}};
+    std::vector<std::string_view> Units;
     if (!Value.empty()) {
-      for (std::string_view Unit : Split(Value, ',')) {
-        Units.push_back(static_cast<CHAR16>(ParseUnsigned(Unit, 0xFFFF, "unit")));
-      }
+      Units = Split(Value, ',');
     }
-    Units.push_back(0);
-    return MakePrintArg(Units.data());
+    for (std::string_view Unit : Units) {
+      const auto Number = ParseUnsigned(Unit, 0xFFFF, "unit");
+      Result.Bytes.push_back(static_cast<std::uint8_t>(Number));
+      Result.Bytes.push_back(static_cast<std::uint8_t>(Number >> 8));
+    }
+    Result.Bytes.insert(Result.Bytes.end(), {0, 0});
+    return Result;
   }
   if (Kind == "guid") {
-    return MakePrintArg(&Store.Guids.emplace_back(ParseGuid(Value)));
+    return BytesOf(ParseGuid(Value));
   }
   if (Kind == "time") {
-    return MakePrintArg(&Store.Times.emplace_back(ParseTime(Value)));
+    return BytesOf(ParseTime(Value));
   }
   throw UsageError("bad argument: '" + Text + "'");
 }
 
-}  // namespace
+FormatOutcome FormatOnHost(std::uint32_t BufferSize, const std::string &Format, const std::vector<FormatValue> &Args) {
+  std::vector<PRINT_ARG> Records;
+  for (const FormatValue &Arg : Args) {
+    switch (Arg.Type) {
+      case FormatValue::Kind::U32:
+        Records.push_back(MakePrintArg(static_cast<UINT32>(Arg.Number)));
+        break;
+      case FormatValue::Kind::U64:
+        Records.push_back(MakePrintArg(static_cast<UINT64>(Arg.Number)));
+        break;
+      case FormatValue::Kind::Bytes:
+        Records.push_back(MakePrintArg(static_cast<const void *>(Arg.Bytes.data())));
+        break;
+      case FormatValue::Kind::Null:
+        Records.push_back(MakePrintArg(nullptr));
+        break;
+    }
+  }
+  constexpr std::size_t kGuard = 64;
+  constexpr char kGuardByte = static_cast<char>(0xA5);
+  std::vector<CHAR8> Memory(kGuard + BufferSize + kGuard, kGuardByte);
+  CHAR8 *Buffer = Memory.data() + kGuard;
+  PRINT_ARG_LIST Cursor{Records.data(), Records.data() + Records.size()};
+  DiagnosticsCapture Capture(HostPlatform::HaltAction::Stop);
+  ScopedHostPlatform Installed(Capture);
+  UINTN Count = 0;
+  const CHAR8 *FormatText = Format.c_str();
+  FormatOutcome Outcome;
+  Outcome.Halted = !RunStoppableAtHalt([&] { Count = FormatToBuffer(Buffer, BufferSize, FormatText, &Cursor); });
+  Outcome.Sink = Capture.Sink;
+  for (std::size_t Index = 0; Index < kGuard; Index++) {
+    Outcome.BufferIntact = Outcome.BufferIntact && Memory[Index] == kGuardByte &&
+                           Memory[kGuard + BufferSize + Index] == kGuardByte;
+  }
+  if (!Outcome.Halted) {
+    Outcome.Count = Count;
+    if (BufferSize != 0) {
+      Outcome.BufferIntact = Outcome.BufferIntact && Count < BufferSize && Buffer[Count] == 0;
+    }
+    Outcome.Output.assign(Buffer, Count);
+  }
+  return Outcome;
+}
 
 int FormatCommand(const std::vector<std::string> &Args) {
   UINTN BufferSize = 256;
+  std::string Image;
   std::size_t Next = 0;
   for (; Next < Args.size(); Next++) {
     if (Args[Next] == "--") {
@@ -120,6 +169,10 @@ int FormatCommand(const std::vector<std::string> &Args) {
     }
     if (Args[Next] == "--size" && Next + 1 < Args.size()) {
       BufferSize = static_cast<UINTN>(ParseUnsigned(Args[++Next], 0xFFFFFFFFu, "size"));
+      continue;
+    }
+    if (Args[Next] == "--image" && Next + 1 < Args.size()) {
+      Image = Args[++Next];
       continue;
     }
     if (Args[Next].size() > 1 && Args[Next][0] == '-') {
@@ -131,26 +184,26 @@ int FormatCommand(const std::vector<std::string> &Args) {
     throw UsageError("format: no FORMAT given");
   }
   const std::string &Format = Args[Next++];
-  ArgumentStore Store;
-  std::vector<PRINT_ARG> Records;
+  std::vector<FormatValue> Values;
   for (; Next < Args.size(); Next++) {
-    Records.push_back(ParseArgument(Args[Next], Store));
+    Values.push_back(ParseFormatValue(Args[Next]));
   }
 
-  std::vector<CHAR8> Buffer(BufferSize == 0 ? 1 : BufferSize);
-  PRINT_ARG_LIST Cursor{Records.data(), Records.data() + Records.size()};
-  DiagnosticsCapture Capture(HostPlatform::HaltAction::Stop);
-  ScopedHostPlatform Installed(Capture);
-  UINTN Count = 0;
-  CHAR8 *Output = Buffer.data();
-  const CHAR8 *FormatText = Format.c_str();
-  const bool Finished =
-      RunStoppableAtHalt([&] { Count = FormatToBuffer(Output, BufferSize, FormatText, &Cursor); });
-  if (!Finished) {
-    const std::string Line = Capture.Sink.empty() ? std::string() : Capture.Sink.back();
+  FormatOutcome Outcome;
+  if (Image.empty()) {
+    Outcome = FormatOnHost(BufferSize, Format, Values);
+  } else {
+    std::string Error;
+    if (!RunEngineImage(Image, BufferSize, Format, Values, Outcome, Error)) {
+      std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
+      return 4;
+    }
+  }
+  if (Outcome.Halted) {
+    const std::string Line = Outcome.Sink.empty() ? std::string() : Outcome.Sink.back();
     std::fwrite(Line.data(), 1, Line.size(), stderr);
     return 3;
   }
-  std::fwrite(Buffer.data(), 1, Count, stdout);
+  std::fwrite(Outcome.Output.data(), 1, Outcome.Output.size(), stdout);
   return 0;
 }

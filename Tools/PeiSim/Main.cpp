@@ -12,8 +12,9 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  pei-sim format [--size N] [--] FORMAT [ARG ...]\n"
-    "  pei-sim run [OPTIONS]\n"
+    "  pei-sim format [--size N] [--image TESTIMAGE] [--] FORMAT [ARG ...]\n"
+    "  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
+    "  pei-sim inspect IMAGE\n"
     "  pei-sim --help\n"
     "\n"
     "format: renders FORMAT (raw bytes) with the module's format engine into a\n"
@@ -27,7 +28,10 @@ const char kUsage[] =
     "  guid:XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX   EFI_GUID\n"
     "  time:YYYY-MM-DDTHH:MM                       EFI_TIME\n"
     "  null             null pointer\n"
-    "Exit status: 0 done; 3 a check failed (its assertion line goes to stderr); 2 usage.\n"
+    "--image runs the engine compiled for IA-32 (the test image EngineTest.efi) under\n"
+    "emulation instead of the host build; the output is the same.\n"
+    "Exit status: 0 done; 3 a check failed (its assertion line goes to stderr); 2 usage;\n"
+    "4 the image could not be run.\n"
     "\n"
     "run: calls ModuleEntry on the virtual board and prints the trace of every\n"
     "platform operation, a blank line and a summary of the board afterwards.\n"
@@ -38,8 +42,20 @@ const char kUsage[] =
     "  --ppi-status 0xS    LocatePpi fails with status S\n"
     "  --debug-level 0xM   debug level mask instead of the module's 0x00000001\n"
     "  --release-halts     end each halt as a debugger would; the module carries on\n"
+    "  --image IMAGE       run the IA-32 image under emulation instead of the host build;\n"
+    "                      same board, same output\n"
+    "  --map MAP           its link map (default: IMAGE with the extension .map)\n"
+    "  --load-base ADDR    where the image is loaded and relocated (default 0x00200000)\n"
+    "  --stats             with --image: add the image size, the instructions executed\n"
+    "                      from entry to return and the deepest stack use\n"
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
-    "3 the processor halted; 2 usage.\n";
+    "3 the processor halted; 2 usage; 4 the image could not be run.\n"
+    "\n"
+    "inspect: prints machine, subsystem, alignments, image base, sections and their\n"
+    "flags, relocations, imports and entry point of IMAGE. Exit status 1, with a\n"
+    "'contract broken:' line for each, when a property breaks the module image's\n"
+    "contract (PE32 IA-32, subsystem 11, alignments 32, image base 0, HIGHLOW base\n"
+    "relocations, no imports, one code+data section, entry ModuleEntry); else 0.\n";
 
 }  // namespace
 
@@ -52,6 +68,9 @@ int main(int Argc, char **Argv) {
   try {
     if (!Args.empty() && Args[0] == "format") {
       return FormatCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && Args[0] == "inspect") {
+      return InspectCommand({Args.begin() + 1, Args.end()});
     }
     if (!Args.empty() && Args[0] == "run") {
       return RunCommand({Args.begin() + 1, Args.end()});

@@ -1,0 +1,122 @@
+#include "EngineImageRun.h"
+
+#include <stdexcept>
+
+#include "Ia32Machine.h"
+#include "ModuleImageRun.h"
+
+namespace {
+
+constexpr std::uint32_t kCodeRam = 0x00100000;
+constexpr std::uint32_t kCodeRamSize = 0x00300000;
+constexpr std::uint32_t kStackTop = kCodeRam + 0x100000 - 0x10;
+constexpr std::uint32_t kReturnStub = kCodeRam + 0x200;
+constexpr std::uint32_t kLoadBase = 0x00200000;
+constexpr std::uint32_t kDataBase = 0x01000000;
+constexpr std::uint32_t kGuard = 64;
+constexpr std::uint8_t kGuardByte = 0xA5;
+constexpr std::uint32_t kRecordSize = 12;  // PRINT_ARG on IA-32: Low, High, Kind and padding
+
+// The engine touches no port or platform memory; anything that does arrive is a fault.
+class EngineBus : public MachineBus {
+ public:
+  explicit EngineBus(FormatOutcome &Outcome) : Outcome_(Outcome) {}
+  std::uint32_t Load(std::uint32_t Address, int) override { Fault(Address); }
+  void Store(std::uint32_t Address, int, std::uint32_t) override { Fault(Address); }
+  void PortOut(std::uint16_t Port, int, std::uint32_t) override { Fault(Port); }
+  std::uint32_t PortIn(std::uint16_t Port, int) override { Fault(Port); }
+  void Sink(std::string_view Bytes) override { Outcome_.Sink.emplace_back(Bytes); }
+  bool Halt() override {
+    Outcome_.Halted = true;
+    return false;
+  }
+
+ private:
+  [[noreturn]] static void Fault(std::uint32_t Where) {
+    throw std::runtime_error("engine image accessed " + std::to_string(Where) + " outside its memory");
+  }
+  FormatOutcome &Outcome_;
+};
+
+std::uint32_t AlignUp(std::uint32_t Value, std::uint32_t Alignment) {
+  return (Value + Alignment - 1) / Alignment * Alignment;
+}
+
+}  // namespace
+
+bool RunEngineImage(const std::string &ImagePath, std::uint32_t BufferSize, const std::string &Format,
+                    const std::vector<FormatValue> &Args, FormatOutcome &Outcome, std::string &Error) {
+  const auto Image = ReadPeImage(ImagePath, Error);
+  if (!Image) {
+    return false;
+  }
+  const auto Map = ReadLinkMap(MapPathFor(ImagePath), Error);
+  if (!Map) {
+    return false;
+  }
+  // Data layout: format, argument bytes, records, then the buffer between guards.
+  std::vector<std::uint8_t> Data(Format.begin(), Format.end());
+  Data.push_back(0);
+  std::vector<std::uint8_t> Records;
+  for (const FormatValue &Arg : Args) {
+    std::uint64_t Bits = Arg.Number;
+    std::uint8_t Kind = Arg.Type == FormatValue::Kind::U64 ? 2 : 0;  // PRINT_ARG_UINT64 / PRINT_ARG_UINT32
+    if (Arg.Type == FormatValue::Kind::Bytes || Arg.Type == FormatValue::Kind::Null) {
+      Kind = 4;  // PRINT_ARG_POINTER
+      Bits = 0;
+      if (Arg.Type == FormatValue::Kind::Bytes) {
+        Data.resize(AlignUp(static_cast<std::uint32_t>(Data.size()), 4));
+        Bits = kDataBase + Data.size();
+        Data.insert(Data.end(), Arg.Bytes.begin(), Arg.Bytes.end());
+      }
+    }
+    const std::uint32_t Record[3] = {static_cast<std::uint32_t>(Bits), static_cast<std::uint32_t>(Bits >> 32), Kind};
+    const auto *Raw = reinterpret_cast<const std::uint8_t *>(Record);
+    Records.insert(Records.end(), Raw, Raw + kRecordSize);
+  }
+  Data.resize(AlignUp(static_cast<std::uint32_t>(Data.size()), 4));
+  const std::uint32_t RecordsAt = kDataBase + static_cast<std::uint32_t>(Data.size());
+  Data.insert(Data.end(), Records.begin(), Records.end());
+  const std::uint32_t BufferAt = kDataBase + static_cast<std::uint32_t>(Data.size()) + kGuard;
+  Data.resize(Data.size() + kGuard + BufferSize + kGuard, kGuardByte);
+
+  try {
+    EngineBus Bus(Outcome);
+    Ia32Machine Machine(Bus);
+    Machine.MapRam(kCodeRam, kCodeRamSize);
+    Machine.MapRam(kDataBase, static_cast<std::uint32_t>(Data.size()));
+    Machine.Write(kDataBase, Data.data(), Data.size());
+    Machine.LoadImage(*Image, *Map, kLoadBase);
+    const std::uint8_t Halt = 0xF4;
+    Machine.Write(kReturnStub, &Halt, 1);
+    const CallOutcome Call =
+        Machine.Call(Machine.SymbolAddress("_EngineTestEntry"),
+                     {BufferAt, BufferSize, kDataBase, RecordsAt, static_cast<std::uint32_t>(Args.size())},
+                     kStackTop, kReturnStub);
+    Outcome.Instructions = Call.Instructions;
+    Outcome.StackBytes = Call.StackBytes;
+    if (Call.How == CallOutcome::End::Failed) {
+      Error = "emulation failed: " + Call.Error;
+      return false;
+    }
+    std::vector<std::uint8_t> After(Data.size());
+    Machine.Read(kDataBase, After.data(), After.size());
+    const std::uint32_t BufferOffset = BufferAt - kDataBase;
+    for (std::uint32_t Index = 0; Index < kGuard; Index++) {
+      Outcome.BufferIntact = Outcome.BufferIntact && After[BufferOffset - 1 - Index] == kGuardByte &&
+                             After[BufferOffset + BufferSize + Index] == kGuardByte;
+    }
+    if (Call.How == CallOutcome::End::Returned) {
+      Outcome.Count = Call.Eax;
+      if (BufferSize == 0 || Call.Eax >= BufferSize || After[BufferOffset + Call.Eax] != 0) {
+        Outcome.BufferIntact = Outcome.BufferIntact && BufferSize == 0 && Call.Eax == 0 &&
+                               After[BufferOffset] == kGuardByte;
+      }
+      Outcome.Output.assign(reinterpret_cast<const char *>(After.data()) + BufferOffset, Call.Eax);
+    }
+    return true;
+  } catch (const std::exception &Failure) {
+    Error = Failure.what();
+    return false;
+  }
+}

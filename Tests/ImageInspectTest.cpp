@@ -1,0 +1,104 @@
+// The built module image against its contract, read by pei-sim inspect and,
+// independently, by llvm-readobj.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+
+#include "CommandRun.h"
+
+namespace {
+
+std::string Field(const std::string &Text, const std::string &Name) {
+  std::smatch Match;
+  const std::regex Pattern("\\n *" + Name + ": ([^\\n]*)");
+  return std::regex_search(Text, Match, Pattern) ? Match[1].str() : "";
+}
+
+TEST(ImageInspect, ModuleImageMeetsItsContract) {
+  const CommandResult Inspect = PeiSim({"inspect", MODULE_IMAGE});
+  EXPECT_EQ(Inspect.Exit, 0) << Inspect.Out;
+  EXPECT_NE(Inspect.Out.find("contract: ok"), std::string::npos);
+  EXPECT_NE(Inspect.Out.find("entry point: "), std::string::npos);
+  EXPECT_NE(Inspect.Out.find("(_ModuleEntry)"), std::string::npos);
+  EXPECT_NE(Inspect.Out.find("imports: none"), std::string::npos);
+
+  const CommandResult Readobj =
+      RunCommandLine("llvm-readobj", {"--file-headers", "--sections", "--coff-imports", "--coff-basereloc", MODULE_IMAGE});
+  ASSERT_EQ(Readobj.Exit, 0) << Readobj.Err;
+  EXPECT_EQ(Field(Readobj.Out, "Machine"), "IMAGE_FILE_MACHINE_I386 (0x14C)");
+  EXPECT_EQ(Field(Readobj.Out, "Subsystem"), "IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER (0xB)");
+  EXPECT_EQ(Field(Readobj.Out, "SectionAlignment"), "32");
+  EXPECT_EQ(Field(Readobj.Out, "FileAlignment"), "32");
+  EXPECT_EQ(Field(Readobj.Out, "ImageBase"), "0x0");
+  EXPECT_EQ(Readobj.Out.find("Import {"), std::string::npos);
+  // Exactly .text and .reloc.
+  const std::regex SectionName("Name: (\\.[a-z]+) ");
+  std::vector<std::string> Names;
+  for (auto It = std::sregex_iterator(Readobj.Out.begin(), Readobj.Out.end(), SectionName); It != std::sregex_iterator();
+       ++It) {
+    Names.push_back((*It)[1].str());
+  }
+  EXPECT_EQ(Names, (std::vector<std::string>{".text", ".reloc"}));
+  // Same number of HIGHLOW relocations as the project's reader finds, and no other kind but padding.
+  std::size_t HighLow = 0, Other = 0, Pos = 0;
+  while ((Pos = Readobj.Out.find("Type: ", Pos)) != std::string::npos) {
+    const std::string Type = Readobj.Out.substr(Pos + 6, Readobj.Out.find('\n', Pos) - Pos - 6);
+    HighLow += Type == "HIGHLOW";
+    Other += Type != "HIGHLOW" && Type != "ABSOLUTE";
+    Pos += 6;
+  }
+  EXPECT_GT(HighLow, 0u);
+  EXPECT_EQ(Other, 0u);
+  EXPECT_EQ(Field(Inspect.Out, "relocations"), std::to_string(HighLow) + " HIGHLOW");
+}
+
+TEST(ImageInspect, BrokenPropertiesAreNamed) {
+  std::ifstream In(MODULE_IMAGE, std::ios::binary);
+  std::string Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const std::uint32_t Pe = static_cast<std::uint8_t>(Bytes[0x3C]) | static_cast<std::uint8_t>(Bytes[0x3D]) << 8;
+  Bytes[Pe + 24 + 68] = 10;     // subsystem: EFI application
+  Bytes[Pe + 24 + 32] = 0x40;   // section alignment 64
+  const std::string Patched = ::testing::TempDir() + "patched.efi";
+  std::ofstream(Patched, std::ios::binary) << Bytes;
+  const CommandResult Inspect = PeiSim({"inspect", Patched});
+  EXPECT_EQ(Inspect.Exit, 1);
+  EXPECT_NE(Inspect.Out.find("contract broken: subsystem is not EFI boot service driver (11)"), std::string::npos);
+  EXPECT_NE(Inspect.Out.find("contract broken: section alignment is not 32"), std::string::npos);
+
+  const CommandResult Engine = PeiSim({"inspect", ENGINE_IMAGE});
+  EXPECT_EQ(Engine.Exit, 1);
+  EXPECT_NE(Engine.Out.find("contract broken: entry point is _EngineTestEntry, not ModuleEntry"), std::string::npos);
+  EXPECT_EQ(PeiSim({"inspect", "/nonexistent.efi"}).Exit, 1);
+  EXPECT_EQ(PeiSim({"inspect"}).Exit, 2);
+}
+
+TEST(ImageInspect, RunOfTheImageMatchesTheHostRunByteForByte) {
+  for (const std::vector<std::string> &Options :
+       {std::vector<std::string>{"--divisor-code", "12"}, {"--no-ppi"}, {"--ppi-status", "0x80000003", "--release-halts"}}) {
+    std::vector<std::string> Host = {"run"};
+    Host.insert(Host.end(), Options.begin(), Options.end());
+    std::vector<std::string> Image = Host;
+    Image.insert(Image.begin() + 1, {"--image", MODULE_IMAGE});
+    const CommandResult HostRun = PeiSim(Host);
+    const CommandResult ImageRun = PeiSim(Image);
+    EXPECT_EQ(ImageRun.Out, HostRun.Out);
+    EXPECT_EQ(ImageRun.Exit, HostRun.Exit);
+  }
+  const CommandResult Stats = PeiSim({"run", "--image", MODULE_IMAGE, "--stats"});
+  EXPECT_NE(Stats.Out.find("\nimage size: "), std::string::npos);
+  EXPECT_NE(Stats.Out.find("\ninstructions executed: "), std::string::npos);
+  EXPECT_NE(Stats.Out.find("\ndeepest stack use: "), std::string::npos);
+  EXPECT_EQ(PeiSim({"run", "--image", MODULE_IMAGE, "--debug-level", "0x80000001"}).Exit, 2);
+  EXPECT_EQ(PeiSim({"run", "--stats"}).Exit, 2);
+}
+
+TEST(ImageInspect, FormatOnTheEngineImage) {
+  const CommandResult Run = PeiSim({"format", "--image", ENGINE_IMAGE, "%S|%ld", "wunits:0x41,0x100,0x42", "u64:-1"});
+  EXPECT_EQ(Run.Exit, 0);
+  EXPECT_EQ(Run.Out, std::string("A\0B|-1", 6));
+}
+
+}  // namespace
