@@ -5,7 +5,7 @@ PRESETS := gcc clang sanitize
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
 IMAGE := build/gcc/SocPreInit.efi
 
-.PHONY: all deps run test $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run test bench bench-icount $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -24,6 +24,14 @@ run: build-gcc
 	$(PEI_SIM) run --image $(IMAGE) --stats
 
 test: $(addprefix test-,$(PRESETS))
+
+# Engine against glibc snprintf and stb_sprintf: times and ratios in one run.
+bench: build-gcc
+	build/gcc/Bench/engine-bench
+
+# Instructions per call of the same cases, counted by callgrind.
+bench-icount: build-gcc
+	bash scripts/bench-icount.sh build/gcc
 
 clean:
 	rm -rf build
