@@ -62,4 +62,4 @@ endfunction()
 add_ia32_image(socpreinit_image
   OUTPUT SocPreInit.efi
   ENTRY ModuleEntry
-  SOURCES ${FIRMWARE_LIBRARY_SOURCES} ${FIRMWARE_MODULE_SOURCES})
+  SOURCES ${FIRMWARE_LIBRARY_SOURCES} ${FIRMWARE_MODULE_SOURCES} Platform/Ia32/Ia32Runtime.cpp)

@@ -60,8 +60,40 @@ template <class T> inline PRINT_ARG MakePrintArg(T Value) {
 // read as a number gives its address; an integer read as a pointer gives null;
 // a 64-bit integer read as 32 bits gives its low half; a 32-bit integer read
 // as 64 bits is extended by its own signedness.
-UINT32 PrintArgTake32(PRINT_ARG_LIST *Args);
-UINT64 PrintArgTake64(PRINT_ARG_LIST *Args);
-const void *PrintArgTakePointer(PRINT_ARG_LIST *Args);
+inline const PRINT_ARG *PrintArgTakeNext(PRINT_ARG_LIST *Args) {
+  if (Args == nullptr || Args->Next >= Args->End) {
+    return nullptr;
+  }
+  return Args->Next++;
+}
+
+inline UINT32 PrintArgTake32(PRINT_ARG_LIST *Args) {
+  const PRINT_ARG *Arg = PrintArgTakeNext(Args);
+  return Arg == nullptr ? 0 : Arg->Low;
+}
+
+inline UINT64 PrintArgTake64(PRINT_ARG_LIST *Args) {
+  const PRINT_ARG *Arg = PrintArgTakeNext(Args);
+  if (Arg == nullptr) {
+    return 0;
+  }
+  switch (Arg->Kind) {
+    case PRINT_ARG_INT32:
+      return static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Arg->Low)));
+    case PRINT_ARG_UINT32:
+      return Arg->Low;
+    default:
+      return (static_cast<UINT64>(Arg->High) << 32) | Arg->Low;
+  }
+}
+
+inline const void *PrintArgTakePointer(PRINT_ARG_LIST *Args) {
+  const PRINT_ARG *Arg = PrintArgTakeNext(Args);
+  if (Arg == nullptr || Arg->Kind != PRINT_ARG_POINTER) {
+    return nullptr;
+  }
+  const UINT64 Bits = (static_cast<UINT64>(Arg->High) << 32) | Arg->Low;
+  return reinterpret_cast<const void *>(static_cast<__UINTPTR_TYPE__>(Bits));
+}
 
 #endif  // MDEPKG_LIBRARY_PRINT_ARGS_H_

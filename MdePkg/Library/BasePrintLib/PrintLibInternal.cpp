@@ -11,6 +11,64 @@ namespace {
 
 const CHAR8 mDigits[] = "0123456789ABCDEF";
 
+// Format characters that end a run of literal text: the terminator, line
+// ends and the start of a directive.
+// All of them lie at or below '%', so most characters need one comparison.
+inline bool EndsLiteralRun(CHAR8 Character) {
+  const UINT8 Code = static_cast<UINT8>(Character);
+  return Code <= '%' && (Code == 0 || Code == '%' || Code == '\n' || Code == '\r');
+}
+
+// Characters of literal text at Format, at most Room; reads nothing after
+// the character that ends the run.
+UINTN LiteralRunLength(const CHAR8 *Format, UINTN Room) {
+  UINTN Run = 0;
+  while (Run + 4 <= Room) {
+    if (EndsLiteralRun(Format[Run])) {
+      return Run;
+    }
+    if (EndsLiteralRun(Format[Run + 1])) {
+      return Run + 1;
+    }
+    if (EndsLiteralRun(Format[Run + 2])) {
+      return Run + 2;
+    }
+    if (EndsLiteralRun(Format[Run + 3])) {
+      return Run + 3;
+    }
+    Run += 4;
+  }
+  while (Run < Room && !EndsLiteralRun(Format[Run])) {
+    Run++;
+  }
+  return Run;
+}
+
+// Units of a 1-byte text before its terminator, at most Limit; reads nothing
+// beyond either.
+UINTN TextLength(const CHAR8 *Text, UINTN Limit) {
+  UINTN Count = 0;
+  while (Count + 4 <= Limit) {
+    if (Text[Count] == 0) {
+      return Count;
+    }
+    if (Text[Count + 1] == 0) {
+      return Count + 1;
+    }
+    if (Text[Count + 2] == 0) {
+      return Count + 2;
+    }
+    if (Text[Count + 3] == 0) {
+      return Count + 3;
+    }
+    Count += 4;
+  }
+  while (Count < Limit && Text[Count] != 0) {
+    Count++;
+  }
+  return Count;
+}
+
 // Per-character state, reset at the start of every format character.
 struct FIELD {
   UINT32 Flags;
@@ -45,11 +103,16 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
   if (!IsNumber) {
     // Count the units of the text; the precision bound is tested first so
     // that nothing beyond it is ever read.
-    Field->Count = 0;
-    while (((Flags & PF_HAS_PRECISION) == 0 || Field->Count < Field->Precision) &&
-           UnitAt(Field->Text + Field->Count * UnitSize, Flags) != 0) {
-      Field->Count++;
+    const UINTN Limit = (Flags & PF_HAS_PRECISION) != 0 ? Field->Precision : ~static_cast<UINTN>(0);
+    UINTN Count = 0;
+    if (UnitSize == 1) {
+      Count = TextLength(Field->Text, Limit);
+    } else {
+      while (Count < Limit && UnitAt(Field->Text + 2 * Count, Flags) != 0) {
+        Count++;
+      }
     }
+    Field->Count = Count;
   }
   if (Field->Precision < Field->Count) {
     Field->Precision = Field->Count;
@@ -60,20 +123,38 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
   const INT32 WidthFill = static_cast<INT32>(Field->Width - Field->Precision);
   const INT32 PrecisionFill = static_cast<INT32>(Field->Precision - Field->Count);
 
-  if (HasWidth && !AlignLeft) {
+  if (HasWidth && !AlignLeft && WidthFill > 0) {
     Position = FillChars(Position, End, WidthFill, ' ');
   }
-  if (IsNumber) {
-    if (Field->Prefix != 0) {
-      Position = FillChars(Position, End, 1, static_cast<UINT8>(Field->Prefix));
-    }
-    Position = FillChars(Position, End, PrecisionFill, '0');
-  } else {
-    Position = FillChars(Position, End, PrecisionFill, ' ');
+  if (IsNumber && Field->Prefix != 0) {
+    Position = FillChars(Position, End, 1, static_cast<UINT8>(Field->Prefix));
+  }
+  if (PrecisionFill > 0) {
+    Position = FillChars(Position, End, PrecisionFill, IsNumber ? '0' : ' ');
   }
 
   const CHAR8 *Text = Field->Text;
   UINTN Index = Field->Prefix != 0 ? 1 : 0;
+  if (!Field->Grouping) {
+    // Without commas every remaining unit is written in order; only those
+    // that fit before the end position are read.
+    UINTN Room = static_cast<UINTN>(End - Position);
+    UINTN Units = Field->Count > Index ? Field->Count - Index : 0;
+    Units = Units < Room ? Units : Room;
+    if (IsNumber) {
+      for (UINTN Unit = 0; Unit < Units; Unit++) {
+        Position[Unit] = Text[-static_cast<INTN>(Unit)];
+      }
+    } else if (UnitSize == 1) {
+      __builtin_memcpy(Position, Text, Units);
+    } else {
+      for (UINTN Unit = 0; Unit < Units; Unit++) {
+        Position[Unit] = Text[2 * Unit];
+      }
+    }
+    Position += Units;
+    Index = Field->Count;
+  }
   while (Index < Field->Count) {
     UINT16 Unit;
     if (IsNumber) {
@@ -94,7 +175,7 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
     }
   }
 
-  if (HasWidth && AlignLeft) {
+  if (HasWidth && AlignLeft && WidthFill > 0) {
     Position = FillChars(Position, End, WidthFill, ' ');
   }
   return Position;
@@ -196,6 +277,8 @@ const CHAR8 *LineEnd(const CHAR8 *Format, FIELD *Field) {
   return Format + 1;
 }
 
+const CHAR8 *ConvertText(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage);
+
 // The conversion character at Format ends a directive; returns the position
 // after the format characters it consumed.
 const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
@@ -207,21 +290,29 @@ const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FI
       } else {
         Value = static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(PrintArgTake32(Args))));
       }
-      PrepareNumber(Field, Value, Storage->Scratch);
-      return Format + 1;
+      break;
     case 'X':
       Field->Flags |= PF_FILL_ZEROS;
       [[fallthrough]];
     case 'x':
       Field->Flags |= PF_BASE_16;
       Value = (Field->Flags & PF_VALUE_64) != 0 ? PrintArgTake64(Args) : PrintArgTake32(Args);
-      PrepareNumber(Field, Value, Storage->Scratch);
-      return Format + 1;
+      break;
     case 'p':
       Field->Flags &= ~(PF_SHOW_PLUS | PF_SHOW_SPACE | PF_VALUE_64);
       Field->Flags |= PF_FILL_ZEROS | PF_BASE_16;
-      PrepareNumber(Field, PrintArgTake32(Args), Storage->Scratch);
-      return Format + 1;
+      Value = PrintArgTake32(Args);
+      break;
+    default:
+      return ConvertText(Format, Field, Args, Storage);
+  }
+  PrepareNumber(Field, Value, Storage->Scratch);
+  return Format + 1;
+}
+
+// The text conversions, and any character that is no conversion.
+const CHAR8 *ConvertText(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
+  switch (*Format) {
     case 'a':
       Field->Text = static_cast<const CHAR8 *>(PrintArgTakePointer(Args));
       if (Field->Text == nullptr) {
@@ -356,11 +447,32 @@ CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
 
 CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
   *Scratch = 0;
-  do {
+  // Digits of the upper half go through the 64-by-32 division; once the value
+  // fits in 32 bits a 32-bit division gives the same digits far cheaper
+  // (for the constant bases it becomes a multiplication or a shift).
+  while ((Value >> 32) != 0) {
     UINT32 Remainder;
     Value = DivU64x32Remainder(Value, Base, &Remainder);
     *++Scratch = mDigits[Remainder];
-  } while (Value != 0);
+  }
+  UINT32 Low = static_cast<UINT32>(Value);
+  if (Base == 10) {
+    do {
+      *++Scratch = mDigits[Low % 10];
+      Low /= 10;
+    } while (Low != 0);
+  } else if (Base == 16) {
+    do {
+      *++Scratch = mDigits[Low & 0xF];
+      Low >>= 4;
+    } while (Low != 0);
+  } else {
+    do {
+      UINT32 Remainder;
+      Low = static_cast<UINT32>(DivU64x32Remainder(Low, Base, &Remainder));
+      *++Scratch = mDigits[Remainder];
+    } while (Low != 0);
+  }
   return Scratch;
 }
 
@@ -386,15 +498,20 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
     if (Buffer == End) {
       break;
     }
+    if (!EndsLiteralRun(*Format)) {
+      // A run of literal characters: each is a one-character text of itself,
+      // which amounts to copying them until the run or the room ends.
+      const UINTN Run = LiteralRunLength(Format, static_cast<UINTN>(End - Buffer));
+      __builtin_memcpy(Buffer, Format, Run);
+      Buffer += Run;
+      Format += Run;
+      continue;
+    }
     Field = FIELD{0, 0, 1, 0, 0, false, 0, nullptr};
-    if (*Format == '\n' || *Format == '\r') {
-      Format = LineEnd(Format, &Field);
-    } else if (*Format == '%') {
+    if (*Format == '%') {
       Format = Directive(Format, &Field, Args, &Storage);
     } else {
-      Storage.Units[0] = *Format++;
-      Storage.Units[1] = 0;
-      Field.Text = Storage.Units;
+      Format = LineEnd(Format, &Field);
     }
     Buffer = LayOutField(Buffer, End, &Field);
   }
