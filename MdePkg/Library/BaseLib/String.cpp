@@ -4,16 +4,34 @@
 
 #define LENGTH_BLOCK 8u
 
-UINTN AsciiStrLength(const CHAR8 *String) {
+namespace {
+
+// The checked part of the measurement: a null string, and the characters
+// from Length on, where the limit test is made before each one is counted.
+// Kept apart so that the common path below carries none of its cost.
+__attribute__((noinline)) UINTN CheckedLength(const CHAR8 *String, UINTN Length) {
   ASSERT(String != ((void *) 0));
   if (String == nullptr) {
     return 0;  // only reached when a debugger ends the halt: there is nothing to measure
   }
-  UINTN Length = 0;
+  while (String[Length] != 0) {
+    ASSERT(Length < _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength);
+    Length++;
+  }
+  return Length;
+}
+
+}  // namespace
+
+UINTN AsciiStrLength(const CHAR8 *String) {
+  if (String == nullptr) {
+    return CheckedLength(String, 0);
+  }
   // Characters of a block that lies wholly below the limit cannot fail the
   // limit test, so only the block is tested; each byte is still read in order
   // and nothing after the terminator is read.
   const UINT8 *Bytes = reinterpret_cast<const UINT8 *>(String);
+  UINTN Length = 0;
   while (Length <= _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength - LENGTH_BLOCK) {
     const UINT8 *Block = Bytes + Length;
     if (Block[0] == 0) {
@@ -42,12 +60,7 @@ UINTN AsciiStrLength(const CHAR8 *String) {
     }
     Length += LENGTH_BLOCK;
   }
-  while (String[Length] != 0) {
-    // Tested before each character is counted, so exactly the limit passes.
-    ASSERT(Length < _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength);
-    Length++;
-  }
-  return Length;
+  return CheckedLength(String, Length);
 }
 
 UINTN AsciiStrSize(const CHAR8 *String) { return AsciiStrLength(String) + 1; }

@@ -20,53 +20,70 @@ inline bool EndsLiteralRun(CHAR8 Character) {
 }
 
 // Characters of literal text at Format, at most Room; reads nothing after
-// the character that ends the run.
+// the character that ends the run. Pointers rather than 32-bit indexes keep
+// the loop free of widening on a 64-bit host.
 UINTN LiteralRunLength(const CHAR8 *Format, UINTN Room) {
-  UINTN Run = 0;
-  while (Run + 4 <= Room) {
-    if (EndsLiteralRun(Format[Run])) {
-      return Run;
+  const CHAR8 *Cursor = Format;
+  const CHAR8 *const Limit = Format + Room;
+  while (Limit - Cursor >= 4) {
+    if (EndsLiteralRun(Cursor[0])) {
+      return static_cast<UINTN>(Cursor - Format);
     }
-    if (EndsLiteralRun(Format[Run + 1])) {
-      return Run + 1;
+    if (EndsLiteralRun(Cursor[1])) {
+      return static_cast<UINTN>(Cursor - Format) + 1;
     }
-    if (EndsLiteralRun(Format[Run + 2])) {
-      return Run + 2;
+    if (EndsLiteralRun(Cursor[2])) {
+      return static_cast<UINTN>(Cursor - Format) + 2;
     }
-    if (EndsLiteralRun(Format[Run + 3])) {
-      return Run + 3;
+    if (EndsLiteralRun(Cursor[3])) {
+      return static_cast<UINTN>(Cursor - Format) + 3;
     }
-    Run += 4;
+    Cursor += 4;
   }
-  while (Run < Room && !EndsLiteralRun(Format[Run])) {
-    Run++;
+  while (Cursor != Limit && !EndsLiteralRun(*Cursor)) {
+    Cursor++;
   }
-  return Run;
+  return static_cast<UINTN>(Cursor - Format);
+}
+
+// Short copies are cheaper inline than through a call.
+inline void CopyBytes(CHAR8 *Destination, const CHAR8 *Source, UINTN Count) {
+  if (Count <= 16) {
+    for (UINTN Index = 0; Index < Count; Index++) {
+      Destination[Index] = Source[Index];
+    }
+  } else {
+    __builtin_memcpy(Destination, Source, Count);
+  }
 }
 
 // Units of a 1-byte text before its terminator, at most Limit; reads nothing
 // beyond either.
 UINTN TextLength(const CHAR8 *Text, UINTN Limit) {
-  UINTN Count = 0;
-  while (Count + 4 <= Limit) {
-    if (Text[Count] == 0) {
-      return Count;
+  const CHAR8 *Cursor = Text;
+  // Limit may be the largest UINTN ("no precision"): compare counts, not pointers.
+  UINTN Left = Limit;
+  while (Left >= 4) {
+    if (Cursor[0] == 0) {
+      return static_cast<UINTN>(Cursor - Text);
     }
-    if (Text[Count + 1] == 0) {
-      return Count + 1;
+    if (Cursor[1] == 0) {
+      return static_cast<UINTN>(Cursor - Text) + 1;
     }
-    if (Text[Count + 2] == 0) {
-      return Count + 2;
+    if (Cursor[2] == 0) {
+      return static_cast<UINTN>(Cursor - Text) + 2;
     }
-    if (Text[Count + 3] == 0) {
-      return Count + 3;
+    if (Cursor[3] == 0) {
+      return static_cast<UINTN>(Cursor - Text) + 3;
     }
-    Count += 4;
+    Cursor += 4;
+    Left -= 4;
   }
-  while (Count < Limit && Text[Count] != 0) {
-    Count++;
+  while (Left != 0 && *Cursor != 0) {
+    Cursor++;
+    Left--;
   }
-  return Count;
+  return static_cast<UINTN>(Cursor - Text);
 }
 
 // Per-character state, reset at the start of every format character.
@@ -142,11 +159,12 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
     UINTN Units = Field->Count > Index ? Field->Count - Index : 0;
     Units = Units < Room ? Units : Room;
     if (IsNumber) {
-      for (UINTN Unit = 0; Unit < Units; Unit++) {
-        Position[Unit] = Text[-static_cast<INTN>(Unit)];
+      for (CHAR8 *const Stop = Position + Units; Position != Stop;) {
+        *Position++ = *Text--;
       }
+      Units = 0;
     } else if (UnitSize == 1) {
-      __builtin_memcpy(Position, Text, Units);
+      CopyBytes(Position, Text, Units);
     } else {
       for (UINTN Unit = 0; Unit < Units; Unit++) {
         Position[Unit] = Text[2 * Unit];
@@ -447,32 +465,39 @@ CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
 
 CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
   *Scratch = 0;
-  // Digits of the upper half go through the 64-by-32 division; once the value
-  // fits in 32 bits a 32-bit division gives the same digits far cheaper
-  // (for the constant bases it becomes a multiplication or a shift).
-  while ((Value >> 32) != 0) {
+  if (Base == 16) {
+    // Hexadecimal digits are groups of four bits: no division at all.
+    do {
+      *++Scratch = mDigits[static_cast<UINT32>(Value) & 0xFu];
+      Value >>= 4;
+    } while (Value != 0);
+    return Scratch;
+  }
+  if (Base == 10) {
+    // Above 2^32 the value is split into chunks of nine decimal digits with
+    // the 64-by-32 division (at most twice); each chunk, and a value below
+    // 2^32, then takes 32-bit divisions by the constant 10, which become
+    // multiplications. The digits are the same as one division per digit.
+    while ((Value >> 32) != 0) {
+      UINT32 Chunk;
+      Value = DivU64x32Remainder(Value, 1000000000u, &Chunk);
+      for (UINT32 Digit = 0; Digit < 9; Digit++) {
+        *++Scratch = static_cast<CHAR8>('0' + Chunk % 10);
+        Chunk /= 10;
+      }
+    }
+    UINT32 Low = static_cast<UINT32>(Value);
+    do {
+      *++Scratch = static_cast<CHAR8>('0' + Low % 10);
+      Low /= 10;
+    } while (Low != 0);
+    return Scratch;
+  }
+  do {
     UINT32 Remainder;
     Value = DivU64x32Remainder(Value, Base, &Remainder);
     *++Scratch = mDigits[Remainder];
-  }
-  UINT32 Low = static_cast<UINT32>(Value);
-  if (Base == 10) {
-    do {
-      *++Scratch = mDigits[Low % 10];
-      Low /= 10;
-    } while (Low != 0);
-  } else if (Base == 16) {
-    do {
-      *++Scratch = mDigits[Low & 0xF];
-      Low >>= 4;
-    } while (Low != 0);
-  } else {
-    do {
-      UINT32 Remainder;
-      Low = static_cast<UINT32>(DivU64x32Remainder(Low, Base, &Remainder));
-      *++Scratch = mDigits[Remainder];
-    } while (Low != 0);
-  }
+  } while (Value != 0);
   return Scratch;
 }
 
@@ -502,7 +527,7 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
       // A run of literal characters: each is a one-character text of itself,
       // which amounts to copying them until the run or the room ends.
       const UINTN Run = LiteralRunLength(Format, static_cast<UINTN>(End - Buffer));
-      __builtin_memcpy(Buffer, Format, Run);
+      CopyBytes(Buffer, Format, Run);
       Buffer += Run;
       Format += Run;
       continue;
