@@ -159,10 +159,18 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
     UINTN Units = Field->Count > Index ? Field->Count - Index : 0;
     Units = Units < Room ? Units : Room;
     if (IsNumber) {
-      for (CHAR8 *const Stop = Position + Units; Position != Stop;) {
+      // Digits stand least significant first: reverse four at a time.
+      for (; Units >= 4; Units -= 4) {
+        UINT32 Four;
+        __builtin_memcpy(&Four, Text - 3, 4);
+        Four = __builtin_bswap32(Four);
+        __builtin_memcpy(Position, &Four, 4);
+        Position += 4;
+        Text -= 4;
+      }
+      for (; Units != 0; Units--) {
         *Position++ = *Text--;
       }
-      Units = 0;
     } else if (UnitSize == 1) {
       CopyBytes(Position, Text, Units);
     } else {
@@ -454,6 +462,30 @@ const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, 
   }
 }
 
+// Writes the decimal digits of Value after Scratch, least significant first,
+// at least Digits of them (leading zeros); returns the last position written.
+// Two digits per division by 100; the tens of a remainder below 100 are
+// (Remainder * 103) >> 10, exact for every value below 179.
+CHAR8 *PutDecimal(CHAR8 *Scratch, UINT32 Value, UINT32 Digits) {
+  CHAR8 *const Start = Scratch;
+  while (Value >= 100) {
+    const UINT32 Pair = Value % 100;
+    const UINT32 Tens = (Pair * 103) >> 10;
+    *++Scratch = static_cast<CHAR8>('0' + Pair - Tens * 10);
+    *++Scratch = static_cast<CHAR8>('0' + Tens);
+    Value /= 100;
+  }
+  const UINT32 Tens = (Value * 103) >> 10;
+  *++Scratch = static_cast<CHAR8>('0' + Value - Tens * 10);
+  if (Tens != 0) {
+    *++Scratch = static_cast<CHAR8>('0' + Tens);
+  }
+  while (static_cast<UINT32>(Scratch - Start) < Digits) {
+    *++Scratch = '0';
+  }
+  return Scratch;
+}
+
 }  // namespace
 
 CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
@@ -467,31 +499,27 @@ CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
   *Scratch = 0;
   if (Base == 16) {
     // Hexadecimal digits are groups of four bits: no division at all.
-    do {
+    for (; (Value >> 32) != 0; Value >>= 4) {
       *++Scratch = mDigits[static_cast<UINT32>(Value) & 0xFu];
-      Value >>= 4;
-    } while (Value != 0);
+    }
+    UINT32 Low = static_cast<UINT32>(Value);
+    do {
+      *++Scratch = mDigits[Low & 0xFu];
+      Low >>= 4;
+    } while (Low != 0);
     return Scratch;
   }
   if (Base == 10) {
     // Above 2^32 the value is split into chunks of nine decimal digits with
     // the 64-by-32 division (at most twice); each chunk, and a value below
-    // 2^32, then takes 32-bit divisions by the constant 10, which become
+    // 2^32, then takes 32-bit divisions by constants, which become
     // multiplications. The digits are the same as one division per digit.
     while ((Value >> 32) != 0) {
       UINT32 Chunk;
       Value = DivU64x32Remainder(Value, 1000000000u, &Chunk);
-      for (UINT32 Digit = 0; Digit < 9; Digit++) {
-        *++Scratch = static_cast<CHAR8>('0' + Chunk % 10);
-        Chunk /= 10;
-      }
+      Scratch = PutDecimal(Scratch, Chunk, 9);
     }
-    UINT32 Low = static_cast<UINT32>(Value);
-    do {
-      *++Scratch = static_cast<CHAR8>('0' + Low % 10);
-      Low /= 10;
-    } while (Low != 0);
-    return Scratch;
+    return PutDecimal(Scratch, static_cast<UINT32>(Value), 1);
   }
   do {
     UINT32 Remainder;
