@@ -9,7 +9,7 @@ find_program(IA32_LINK NAMES lld-link-14 lld-link REQUIRED)
 set(IA32_CXX_FLAGS
   -std=c++20 -target i686-pc-windows-msvc -ffreestanding -nostdinc
   -fno-exceptions -fno-rtti -fno-stack-protector -mno-stack-arg-probe
-  -Os -fno-zero-initialized-in-bss -Wall -Wextra -Wpedantic -Wshadow -Werror
+  -Oz -flto -fno-jump-tables -fno-zero-initialized-in-bss -Wall -Wextra -Wpedantic -Wshadow -Werror
   -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=
 )
 set(IA32_LINK_FLAGS

@@ -11,6 +11,8 @@ namespace {
 
 const CHAR8 mDigits[] = "0123456789ABCDEF";
 
+#define GUID_TEXT_VALUES 11u  // Data1, Data2, Data3 and the eight bytes of Data4
+
 // Format characters that end a run of literal text: the terminator, line
 // ends and the start of a directive.
 // All of them lie at or below '%', so most characters need one comparison.
@@ -252,41 +254,58 @@ void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
   }
 }
 
+// PrintAscii into the scratch area with 32-bit unsigned arguments: the GUID,
+// time and unnamed-status texts. Building the records in a loop keeps the
+// three renderings small in the firmware image.
+const CHAR8 *PrintToScratch(CHAR8 *Scratch, const CHAR8 *Format, const UINT32 *Values, UINTN Count) {
+  PRINT_ARG Records[GUID_TEXT_VALUES];
+  for (UINTN Index = 0; Index < Count; Index++) {
+    Records[Index] = PRINT_ARG{Values[Index], 0, PRINT_ARG_UINT32};
+  }
+  PRINT_ARG_LIST Cursor = {Records, Records + Count};
+  FormatToBuffer(Scratch, PRINT_SCRATCH_SIZE, Format, &Cursor);
+  return Scratch;
+}
+
 const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
   if ((Status & 0x80000000u) != 0) {
     const UINT32 Code = Status & 0x7FFFFFFFu;
     if (Code >= 1 && Code <= ERROR_STATUS_COUNT) {
-      return ErrorStatusText[Code - 1];
+      return ErrorStatusText(Code);
     }
   } else if (Status < WARNING_STATUS_COUNT) {
-    return WarningStatusText[Status];
+    return WarningStatusText(Status);
   }
-  PrintAscii(Scratch, PRINT_SCRATCH_SIZE, "%08X", Status);
-  return Scratch;
+  return PrintToScratch(Scratch, "%08X", &Status, 1);
 }
 
+// Data1 with one 32-bit read, Data2 and Data3 with LoadUnaligned16, Data4
+// byte by byte: the record may lie at any address.
 const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
   if (Guid == nullptr) {
     return "<null guid>";
   }
   const UINT8 *Bytes = static_cast<const UINT8 *>(Guid);
-  UINT32 Data1;
-  __builtin_memcpy(&Data1, Bytes, sizeof(Data1));  // one 32-bit read, at any alignment
-  PrintAscii(Scratch, PRINT_SCRATCH_SIZE, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Data1,
-             LoadUnaligned16(Bytes + 4), LoadUnaligned16(Bytes + 6), Bytes[8], Bytes[9], Bytes[10], Bytes[11],
-             Bytes[12], Bytes[13], Bytes[14], Bytes[15]);
-  return Scratch;
+  UINT32 Values[GUID_TEXT_VALUES];
+  __builtin_memcpy(&Values[0], Bytes, sizeof(UINT32));
+  Values[1] = LoadUnaligned16(Bytes + 4);
+  Values[2] = LoadUnaligned16(Bytes + 6);
+  for (UINTN Index = 0; Index < 8; Index++) {
+    Values[3 + Index] = Bytes[8 + Index];
+  }
+  return PrintToScratch(Scratch, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Values, GUID_TEXT_VALUES);
 }
 
+// Month, Day, Year (one 16-bit read, at any alignment), Hour, Minute.
 const CHAR8 *TimeText(const void *Time, CHAR8 *Scratch) {
   if (Time == nullptr) {
     return "<null time>";
   }
   const UINT8 *Bytes = static_cast<const UINT8 *>(Time);
   UINT16 Year;
-  __builtin_memcpy(&Year, Bytes, sizeof(Year));  // one 16-bit read, at any alignment
-  PrintAscii(Scratch, PRINT_SCRATCH_SIZE, "%02d/%02d/%04d  %02d:%02d", Bytes[2], Bytes[3], Year, Bytes[4], Bytes[5]);
-  return Scratch;
+  __builtin_memcpy(&Year, Bytes, sizeof(Year));
+  const UINT32 Values[] = {Bytes[2], Bytes[3], Year, Bytes[4], Bytes[5]};
+  return PrintToScratch(Scratch, "%02d/%02d/%04d  %02d:%02d", Values, 5);
 }
 
 // A line end at Format ('\n' or '\r'); returns the position after it.

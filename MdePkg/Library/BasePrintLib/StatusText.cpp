@@ -1,46 +1,76 @@
+// The names live in one block of text with a table of 16-bit offsets, built
+// at compile time: no pointer table, so no relocation for each name in the
+// firmware image.
 #include "StatusText.h"
 
-const CHAR8 *const WarningStatusText[WARNING_STATUS_COUNT] = {
-    "Success",                 //  0
-    "Warning Unknown Glyph",   //  1
-    "Warning Delete Failure",  //  2
-    "Warning Write Failure",   //  3
-    "Warning Buffer Too Small",//  4
-    "Warning Stale Data",      //  5
+namespace {
+
+constexpr CHAR8 mStatusNames[] =
+    // WarningStatusText, by status value 0..5
+    "Success\0"
+    "Warning Unknown Glyph\0"
+    "Warning Delete Failure\0"
+    "Warning Write Failure\0"
+    "Warning Buffer Too Small\0"
+    "Warning Stale Data\0"
+    // ErrorStatusText, by error code 1..33
+    "Load Error\0"
+    "Invalid Parameter\0"
+    "Unsupported\0"
+    "Bad Buffer Size\0"
+    "Buffer Too Small\0"
+    "Not Ready\0"
+    "Device Error\0"
+    "Write Protected\0"
+    "Out of Resources\0"
+    "Volume Corrupt\0"
+    "Volume Full\0"
+    "No Media\0"
+    "Media changed\0"
+    "Not Found\0"
+    "Access Denied\0"
+    "No Response\0"
+    "No mapping\0"
+    "Time out\0"
+    "Not started\0"
+    "Already started\0"
+    "Aborted\0"
+    "ICMP Error\0"
+    "TFTP Error\0"
+    "Protocol Error\0"
+    "Incompatible Version\0"
+    "Security Violation\0"
+    "CRC Error\0"
+    "End of Media\0"
+    "Reserved (29)\0"
+    "Reserved (30)\0"
+    "End of File\0"
+    "Invalid Language\0"
+    "Compromised Data";
+
+constexpr UINTN kNameCount = WARNING_STATUS_COUNT + ERROR_STATUS_COUNT;
+
+struct NAME_OFFSETS {
+  UINT16 At[kNameCount];
 };
 
-const CHAR8 *const ErrorStatusText[ERROR_STATUS_COUNT] = {
-    "Load Error",            //  1
-    "Invalid Parameter",     //  2
-    "Unsupported",           //  3
-    "Bad Buffer Size",       //  4
-    "Buffer Too Small",      //  5
-    "Not Ready",             //  6
-    "Device Error",          //  7
-    "Write Protected",       //  8
-    "Out of Resources",      //  9
-    "Volume Corrupt",        // 10
-    "Volume Full",           // 11
-    "No Media",              // 12
-    "Media changed",         // 13
-    "Not Found",             // 14
-    "Access Denied",         // 15
-    "No Response",           // 16
-    "No mapping",            // 17
-    "Time out",              // 18
-    "Not started",           // 19
-    "Already started",       // 20
-    "Aborted",               // 21
-    "ICMP Error",            // 22
-    "TFTP Error",            // 23
-    "Protocol Error",        // 24
-    "Incompatible Version",  // 25
-    "Security Violation",    // 26
-    "CRC Error",             // 27
-    "End of Media",          // 28
-    "Reserved (29)",         // 29
-    "Reserved (30)",         // 30
-    "End of File",           // 31
-    "Invalid Language",      // 32
-    "Compromised Data",      // 33
-};
+consteval NAME_OFFSETS IndexNames() {
+  NAME_OFFSETS Offsets{};
+  UINTN Name = 1;
+  for (UINTN Index = 0; Index + 1 < sizeof(mStatusNames); Index++) {
+    if (mStatusNames[Index] == 0) {
+      Offsets.At[Name++] = static_cast<UINT16>(Index + 1);
+    }
+  }
+  return Name == kNameCount ? Offsets : NAME_OFFSETS{};
+}
+
+constexpr NAME_OFFSETS mOffsets = IndexNames();
+// Every name is there, no more and no fewer.
+static_assert(mOffsets.At[kNameCount - 1] != 0, "a status name is missing or extra");
+
+}  // namespace
+
+const CHAR8 *WarningStatusText(UINT32 Status) { return mStatusNames + mOffsets.At[Status]; }
+
+const CHAR8 *ErrorStatusText(UINT32 Code) { return mStatusNames + mOffsets.At[WARNING_STATUS_COUNT + Code - 1]; }

@@ -7,7 +7,9 @@
 #define WARNING_STATUS_COUNT 6u
 #define ERROR_STATUS_COUNT 33u
 
-extern const CHAR8 *const WarningStatusText[WARNING_STATUS_COUNT];  // by status value 0..5
-extern const CHAR8 *const ErrorStatusText[ERROR_STATUS_COUNT];      // by error code - 1
+// Entry Status (0..5) of the warning names.
+const CHAR8 *WarningStatusText(UINT32 Status);
+// Entry Code - 1 of the error names, for error codes 1..33.
+const CHAR8 *ErrorStatusText(UINT32 Code);
 
 #endif  // MDEPKG_LIBRARY_BASE_PRINT_LIB_STATUS_TEXT_H_
