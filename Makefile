@@ -5,7 +5,7 @@ PRESETS := gcc clang sanitize
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
 IMAGE := build/gcc/SocPreInit.efi
 
-.PHONY: all deps run test bench bench-icount $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run test bench bench-icount report $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -24,6 +24,11 @@ run: build-gcc
 	$(PEI_SIM) run --image $(IMAGE) --stats
 
 test: $(addprefix test-,$(PRESETS))
+
+# Size, instructions and stack depth of the real image under emulation.
+report: build-gcc
+	$(PEI_SIM) report --image $(IMAGE) --debug-image build/gcc/Tests/SocPreInitDebug.efi \
+	  --engine-image build/gcc/Tests/EngineTest.efi
 
 # Engine against glibc snprintf and stb_sprintf: times and ratios in one run.
 bench: build-gcc

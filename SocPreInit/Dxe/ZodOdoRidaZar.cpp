@@ -9,8 +9,6 @@ const EFI_GUID gBusInfoPpiGuid = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E,
 UINT8 UartParity = 0;
 UINT8 UartBreak = 0;
 
-namespace {
-
 #define LEGACY_UART_CLOCK_RATE 115200u
 #define COM1_BASE 0x3F8u
 #define COM2_BASE 0x2F8u
@@ -33,14 +31,12 @@ namespace {
 #define LPC_DECODE_REGISTER 0x80u
 #define LPC_DECODE_VALUE 0x00000003u
 
-struct LINE_RATE {
-  UINT8 Code;
-  UINT32 Rate;
-};
+namespace {
 
-const LINE_RATE mLineRates[] = {
-    {1, 115200}, {2, 57600}, {3, 38400}, {6, 19200}, {12, 9600}, {24, 4800}, {48, 2400}, {96, 1200},
-};
+// Line-rate table: the listed SerialDivisorCode values. Each selects the line
+// rate 115200 / code (1: 115200, 2: 57600, 3: 38400, 6: 19200, 12: 9600,
+// 24: 4800, 48: 2400, 96: 1200); any other code selects 115200.
+const UINT8 mListedDivisorCodes[] = {1, 2, 3, 6, 12, 24, 48, 96};
 
 struct DEVICE_BASE {
   UINT8 Device;
@@ -64,9 +60,9 @@ UINT32 LegacyConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Re
 }
 
 UINT32 LineRateOf(UINT8 Code) {
-  for (const LINE_RATE &Entry : mLineRates) {
-    if (Entry.Code == Code) {
-      return Entry.Rate;
+  for (const UINT8 Listed : mListedDivisorCodes) {
+    if (Listed == Code) {
+      return LEGACY_UART_CLOCK_RATE / Listed;
     }
   }
   return LEGACY_UART_CLOCK_RATE;

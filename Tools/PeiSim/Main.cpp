@@ -15,6 +15,7 @@ const char kUsage[] =
     "  pei-sim format [--size N] [--image TESTIMAGE] [--] FORMAT [ARG ...]\n"
     "  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
     "  pei-sim inspect IMAGE\n"
+    "  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
     "  pei-sim --help\n"
     "\n"
     "format: renders FORMAT (raw bytes) with the module's format engine into a\n"
@@ -55,7 +56,13 @@ const char kUsage[] =
     "flags, relocations, imports and entry point of IMAGE. Exit status 1, with a\n"
     "'contract broken:' line for each, when a property breaks the module image's\n"
     "contract (PE32 IA-32, subsystem 11, alignments 32, image base 0, HIGHLOW base\n"
-    "relocations, no imports, one code+data section, entry ModuleEntry); else 0.\n";
+    "relocations, no imports, one code+data section, entry ModuleEntry); else 0.\n"
+    "\n"
+    "report: the budgets of the real image under emulation: its size, the\n"
+    "instructions of ModuleEntry on the default board, and the deepest stack use of\n"
+    "the default run, a failed lookup with the message level on (the test image\n"
+    "built with 0x80000001) and an assertion raised inside the engine (the engine\n"
+    "test image). Exit status 1 when a budget checked as a gate is broken.\n";
 
 }  // namespace
 
@@ -68,6 +75,9 @@ int main(int Argc, char **Argv) {
   try {
     if (!Args.empty() && Args[0] == "format") {
       return FormatCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && Args[0] == "report") {
+      return ReportCommand({Args.begin() + 1, Args.end()});
     }
     if (!Args.empty() && Args[0] == "inspect") {
       return InspectCommand({Args.begin() + 1, Args.end()});
