@@ -100,7 +100,7 @@ TEST(Diagnostics, EveryCheckNamesItsOwnSourceLine) {
        "ASSERT MdePkg\\Library\\BasePrintLib\\PrintLibInternal(N): Buffer != ((void *) 0)\r\n"},
       {[&] { FormatToBuffer(Buffer, 4, nullptr, nullptr); },
        "ASSERT MdePkg\\Library\\BaseLib\\String(N): String != ((void *) 0)\r\n"},
-      {[] { PrintDebugMessage(LEVEL_ERROR, nullptr); },
+      {[] { PrintDebugMessage(LEVEL_ERROR, RUNTIME_FORMAT(nullptr)); },
        "ASSERT MdePkg\\Library\\BaseDebugLibSerialPort\\DebugLib(N): Format != ((void *) 0)\r\n"},
   };
   for (const Check &Each : Checks) {
@@ -124,7 +124,7 @@ TEST(Diagnostics, ReleasedChecksReturnSafely) {
     EXPECT_EQ(LoadUnaligned16(nullptr), 0u);
     EXPECT_EQ(FormatToBuffer(nullptr, 4, "x", nullptr), 0u);
     EXPECT_EQ(FormatToBuffer(Buffer, 4, nullptr, nullptr), 0u);
-    PrintDebugMessage(LEVEL_ERROR, nullptr);
+    PrintDebugMessage(LEVEL_ERROR, RUNTIME_FORMAT(nullptr));
   });
   EXPECT_EQ(Remainder, 0u);
   EXPECT_EQ(Buffer[0], 0);
@@ -185,7 +185,7 @@ TEST(Diagnostics, DebugMessagesAreGatedByTheLevelMask) {
 
 TEST(Diagnostics, NullFormatHaltsEvenWhenTheLevelIsOff) {
   DiagnosticsCapture Capture(Action::Stop);
-  EXPECT_FALSE(RunCaptured(Capture, [] { PrintDebugMessage(0x00000100u, nullptr); }));
+  EXPECT_FALSE(RunCaptured(Capture, [] { PrintDebugMessage(0x00000100u, RUNTIME_FORMAT(nullptr)); }));
   EXPECT_EQ(Capture.Halts, 1);
 }
 

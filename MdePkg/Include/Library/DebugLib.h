@@ -32,10 +32,19 @@ inline BOOLEAN DebugPrintLevelEnabled(UINT32 ErrorLevel) {
 // PrintDebugMessage with its arguments already packed.
 void DebugPrintArgs(UINT32 ErrorLevel, const CHAR8 *Format, PRINT_ARG_LIST *Args);
 
-template <class... ARGS> inline void PrintDebugMessage(UINT32 ErrorLevel, const CHAR8 *Format, ARGS... Args) {
+template <class... ARGS> inline void DebugPrintArgsTo(UINT32 ErrorLevel, const CHAR8 *Format, ARGS... Args) {
   const PRINT_ARG List[sizeof...(ARGS) + 1] = {MakePrintArg(Args)..., PRINT_ARG{0, 0, PRINT_ARG_UINT32}};
   PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
   DebugPrintArgs(ErrorLevel, Format, &Cursor);
+}
+
+// A literal format is checked against the arguments at compile time.
+template <class... ARGS> inline void PrintDebugMessage(UINT32 ErrorLevel, CHECKED_FORMAT<ARGS...> Format, ARGS... Args) {
+  DebugPrintArgsTo(ErrorLevel, Format.Text, Args...);
+}
+
+template <class... ARGS> inline void PrintDebugMessage(UINT32 ErrorLevel, RUNTIME_FORMAT Format, ARGS... Args) {
+  DebugPrintArgsTo(ErrorLevel, Format.Text, Args...);
 }
 
 // The path of a source file as the build records it: relative to the

@@ -5,6 +5,7 @@
 
 #include "Base.h"
 #include "Library/PrintArgs.h"
+#include "Library/PrintFormatCheck.h"
 
 // Flag word of one format character.
 #define PF_ALIGN_LEFT 0x0001u
@@ -36,11 +37,21 @@ CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character);
 // first; returns the position of the most significant digit.
 CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base);
 
-// FormatToBuffer with the arguments given directly.
-template <class... ARGS> inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ARGS... Args) {
+// FormatToBuffer with the arguments given directly. A literal format is
+// checked against the arguments at compile time.
+template <class... ARGS> inline UINTN PrintArgsTo(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ARGS... Args) {
   const PRINT_ARG List[sizeof...(ARGS) + 1] = {MakePrintArg(Args)..., PRINT_ARG{0, 0, PRINT_ARG_UINT32}};
   PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
   return FormatToBuffer(Buffer, BufferSize, Format, &Cursor);
+}
+
+template <class... ARGS>
+inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, CHECKED_FORMAT<ARGS...> Format, ARGS... Args) {
+  return PrintArgsTo(Buffer, BufferSize, Format.Text, Args...);
+}
+
+template <class... ARGS> inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, RUNTIME_FORMAT Format, ARGS... Args) {
+  return PrintArgsTo(Buffer, BufferSize, Format.Text, Args...);
 }
 
 #endif  // MDEPKG_LIBRARY_PRINT_LIB_H_
