@@ -2,10 +2,11 @@
 #   make run    build SocPreInit.efi and run it under emulation on the virtual board
 #   make test   build with g++, clang++ and the sanitizers and run every test
 PRESETS := gcc clang sanitize
+FUZZ_SECONDS ?= 600
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
 IMAGE := build/gcc/SocPreInit.efi
 
-.PHONY: all deps run test bench bench-icount report $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run test bench bench-icount report fuzz fuzz-smoke build-fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -23,7 +24,19 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 run: build-gcc
 	$(PEI_SIM) run --image $(IMAGE) --stats
 
-test: $(addprefix test-,$(PRESETS))
+test: $(addprefix test-,$(PRESETS)) fuzz-smoke
+
+build-fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+
+# libFuzzer on the engine and on the board, FUZZ_SECONDS per target.
+fuzz: build-fuzz
+	bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+# The bounded run that make test includes: about a minute in all.
+fuzz-smoke: build-fuzz
+	bash scripts/fuzz.sh build/fuzz 25
 
 # Size, instructions and stack depth of the real image under emulation.
 report: build-gcc

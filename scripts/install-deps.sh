@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build pkg-config g++ clang lld llvm
+  cmake ninja-build pkg-config g++ clang lld llvm libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libunicorn-dev libstb-dev
   valgrind gcovr python3-pefile

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for SECONDS each, starting from the committed seed
+# corpus; the corpus grown on the way stays in BUILD_DIR/corpus. A finding
+# stops the run with the target's report and leaves the input in
+# BUILD_DIR/artifacts.
+# Usage: fuzz.sh BUILD_DIR SECONDS
+set -euo pipefail
+build=${1:?build directory}
+seconds=${2:?seconds per target}
+root=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$build/artifacts"
+for target in format board; do
+  corpus="$build/corpus/$target"
+  mkdir -p "$corpus"
+  log="$build/$target-fuzz.log"
+  echo "== $target-fuzz for ${seconds}s"
+  if ! "$build/Fuzz/$target-fuzz" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 \
+      -artifact_prefix="$build/artifacts/" "$corpus" "$root/Fuzz/Corpus/$target" >"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "$target-fuzz: FINDING (input in $build/artifacts/)"
+    exit 1
+  fi
+  runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')
+  echo "$target-fuzz: ${runs:-?} executions, no findings, corpus $(ls "$corpus" | wc -l) inputs"
+done
