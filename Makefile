@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 600
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
 IMAGE := build/gcc/SocPreInit.efi
 
-.PHONY: all deps run test bench bench-icount report fuzz fuzz-smoke build-fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -37,6 +37,15 @@ fuzz: build-fuzz
 # The bounded run that make test includes: about a minute in all.
 fuzz-smoke: build-fuzz
 	bash scripts/fuzz.sh build/fuzz 25
+
+# Line and branch coverage of the module and library sources by the test suite.
+coverage: deps
+	cmake --preset coverage >/dev/null
+	cmake --build --preset coverage
+	find build/coverage -name '*.gcda' -delete
+	ctest --preset coverage >/dev/null
+	gcovr -r . --object-directory build/coverage -f 'MdePkg/' -f 'SocPreInit/' --exclude-throw-branches --exclude-unreachable-branches
+	gcovr -r . --object-directory build/coverage -f 'MdePkg/' -f 'SocPreInit/' --exclude-throw-branches --exclude-unreachable-branches --branches
 
 # Size, instructions and stack depth of the real image under emulation.
 report: build-gcc

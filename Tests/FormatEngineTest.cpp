@@ -172,6 +172,7 @@ TEST(FormatEngine, LineEndsAndLiterals) {
       {"%-5\n", {}, "\r\n   "},
       {"%5\n\r|", {}, "   \r\n|"},
       {"\xE9\xFF", {}, "\xE9\xFF"},
+      {"abcd%%efgh\nijkl", {}, "abcd%efgh\r\nijkl"},  // literal runs that end on a block boundary
   });
 }
 
@@ -280,6 +281,11 @@ TEST(FormatEngine, ValueToTextWritesDigitsLeastSignificantFirst) {
   EXPECT_EQ(std::string(Scratch + 1, 20), "51615590737044764481");
   Top = ValueToText(Scratch, 0xABCULL, 16);
   EXPECT_EQ(std::string(Scratch + 1, 3), "CBA");
+  // Bases other than 10 and 16 take the 64-by-32 division for every digit.
+  Top = ValueToText(Scratch, 0x1FFFFFFFFULL, 8);
+  EXPECT_EQ(std::string(Scratch + 1, static_cast<std::size_t>(Top - Scratch)), "77777777777");
+  Top = ValueToText(Scratch, 5, 2);
+  EXPECT_EQ(std::string(Scratch + 1, static_cast<std::size_t>(Top - Scratch)), "101");
 }
 
 }  // namespace

@@ -106,12 +106,11 @@ struct FIELD_STORAGE {
   CHAR8 Units[4];  // a one-character text: 1-byte or CHAR16, with its terminator
 };
 
-UINT16 UnitAt(const CHAR8 *Text, UINT32 Flags) {
+// The 16-bit little-endian unit at Text, read byte by byte: CHAR16 texts may
+// lie at any alignment.
+UINT16 WideUnitAt(const CHAR8 *Text) {
   const UINT8 *Bytes = reinterpret_cast<const UINT8 *>(Text);
-  if ((Flags & PF_TEXT_CHAR16) != 0) {
-    return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8));
-  }
-  return Bytes[0];
+  return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8));
 }
 
 CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
@@ -127,7 +126,7 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
     if (UnitSize == 1) {
       Count = TextLength(Field->Text, Limit);
     } else {
-      while (Count < Limit && UnitAt(Field->Text + 2 * Count, Flags) != 0) {
+      while (Count < Limit && WideUnitAt(Field->Text + 2 * Count) != 0) {
         Count++;
       }
     }
@@ -183,17 +182,12 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
     Position += Units;
     Index = Field->Count;
   }
+  // Grouped digits (only decimal numbers are grouped): a comma after every
+  // third digit counted by the group counter, none after the last.
   while (Index < Field->Count) {
-    UINT16 Unit;
-    if (IsNumber) {
-      Unit = static_cast<UINT8>(*Text--);
-    } else {
-      Unit = UnitAt(Text, Flags);
-      Text += UnitSize;
-    }
-    Position = FillChars(Position, End, 1, Unit);
+    Position = FillChars(Position, End, 1, static_cast<UINT8>(*Text--));
     Index++;
-    if (Field->Grouping && ++Field->GroupCounter == 3) {
+    if (++Field->GroupCounter == 3) {
       Field->GroupCounter = 0;
       Index++;
       if (Index >= Field->Count) {
