@@ -203,6 +203,73 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
   return Position;
 }
 
+// Writes two decimal digits of Pair (below 100) after Scratch, least
+// significant first. The tens of a value below 100 are (Pair * 103) >> 10,
+// exact for every value below 179.
+inline CHAR8 *PutPair(CHAR8 *Scratch, UINT32 Pair) {
+  const UINT32 Tens = (Pair * 103) >> 10;
+  Scratch[1] = static_cast<CHAR8>('0' + Pair - Tens * 10);
+  Scratch[2] = static_cast<CHAR8>('0' + Tens);
+  return Scratch + 2;
+}
+
+// Writes the decimal digits of Value after Scratch, least significant first;
+// returns the last position written. Two digits per division by 100.
+CHAR8 *PutDecimal(CHAR8 *Scratch, UINT32 Value) {
+  for (; Value >= 100; Value /= 100) {
+    Scratch = PutPair(Scratch, Value % 100);
+  }
+  if (Value >= 10) {
+    return PutPair(Scratch, Value);
+  }
+  *++Scratch = static_cast<CHAR8>('0' + Value);
+  return Scratch;
+}
+
+// Exactly nine digits of Chunk (below 10^9), leading zeros included.
+CHAR8 *PutNineDigits(CHAR8 *Scratch, UINT32 Chunk) {
+  for (UINT32 Pair = 0; Pair < 4; Pair++, Chunk /= 100) {
+    Scratch = PutPair(Scratch, Chunk % 100);
+  }
+  *++Scratch = static_cast<CHAR8>('0' + Chunk);
+  return Scratch;
+}
+
+// ValueToText, inline where the engine itself renders a number.
+inline CHAR8 *WriteDigits(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
+  *Scratch = 0;
+  if (Base == 16) {
+    // Hexadecimal digits are groups of four bits: no division at all.
+    for (; (Value >> 32) != 0; Value >>= 4) {
+      *++Scratch = mDigits[static_cast<UINT32>(Value) & 0xFu];
+    }
+    UINT32 Low = static_cast<UINT32>(Value);
+    do {
+      *++Scratch = mDigits[Low & 0xFu];
+      Low >>= 4;
+    } while (Low != 0);
+    return Scratch;
+  }
+  if (Base == 10) {
+    // Above 2^32 the value is split into chunks of nine decimal digits with
+    // the 64-by-32 division (at most twice); each chunk, and a value below
+    // 2^32, then takes 32-bit divisions by constants, which become
+    // multiplications. The digits are the same as one division per digit.
+    while ((Value >> 32) != 0) {
+      UINT32 Chunk;
+      Value = DivU64x32Remainder(Value, 1000000000u, &Chunk);
+      Scratch = PutNineDigits(Scratch, Chunk);
+    }
+    return PutDecimal(Scratch, static_cast<UINT32>(Value));
+  }
+  do {
+    UINT32 Remainder;
+    Value = DivU64x32Remainder(Value, Base, &Remainder);
+    *++Scratch = mDigits[Remainder];
+  } while (Value != 0);
+  return Scratch;
+}
+
 // Turns a number conversion into a digit-string field.
 void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
   if ((Field->Flags & PF_SHOW_SPACE) != 0) {
@@ -225,7 +292,7 @@ void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
     }
   }
 
-  CHAR8 *MostSignificant = ValueToText(Scratch, Value, Base);
+  CHAR8 *MostSignificant = WriteDigits(Scratch, Value, Base);
   Field->Count = static_cast<UINTN>(MostSignificant - Scratch);
   if (Value == 0 && Field->Precision == 0) {
     Field->Count = 0;
@@ -475,30 +542,6 @@ const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, 
   }
 }
 
-// Writes the decimal digits of Value after Scratch, least significant first,
-// at least Digits of them (leading zeros); returns the last position written.
-// Two digits per division by 100; the tens of a remainder below 100 are
-// (Remainder * 103) >> 10, exact for every value below 179.
-CHAR8 *PutDecimal(CHAR8 *Scratch, UINT32 Value, UINT32 Digits) {
-  CHAR8 *const Start = Scratch;
-  while (Value >= 100) {
-    const UINT32 Pair = Value % 100;
-    const UINT32 Tens = (Pair * 103) >> 10;
-    *++Scratch = static_cast<CHAR8>('0' + Pair - Tens * 10);
-    *++Scratch = static_cast<CHAR8>('0' + Tens);
-    Value /= 100;
-  }
-  const UINT32 Tens = (Value * 103) >> 10;
-  *++Scratch = static_cast<CHAR8>('0' + Value - Tens * 10);
-  if (Tens != 0) {
-    *++Scratch = static_cast<CHAR8>('0' + Tens);
-  }
-  while (static_cast<UINT32>(Scratch - Start) < Digits) {
-    *++Scratch = '0';
-  }
-  return Scratch;
-}
-
 }  // namespace
 
 CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
@@ -508,39 +551,7 @@ CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
   return Position;
 }
 
-CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
-  *Scratch = 0;
-  if (Base == 16) {
-    // Hexadecimal digits are groups of four bits: no division at all.
-    for (; (Value >> 32) != 0; Value >>= 4) {
-      *++Scratch = mDigits[static_cast<UINT32>(Value) & 0xFu];
-    }
-    UINT32 Low = static_cast<UINT32>(Value);
-    do {
-      *++Scratch = mDigits[Low & 0xFu];
-      Low >>= 4;
-    } while (Low != 0);
-    return Scratch;
-  }
-  if (Base == 10) {
-    // Above 2^32 the value is split into chunks of nine decimal digits with
-    // the 64-by-32 division (at most twice); each chunk, and a value below
-    // 2^32, then takes 32-bit divisions by constants, which become
-    // multiplications. The digits are the same as one division per digit.
-    while ((Value >> 32) != 0) {
-      UINT32 Chunk;
-      Value = DivU64x32Remainder(Value, 1000000000u, &Chunk);
-      Scratch = PutDecimal(Scratch, Chunk, 9);
-    }
-    return PutDecimal(Scratch, static_cast<UINT32>(Value), 1);
-  }
-  do {
-    UINT32 Remainder;
-    Value = DivU64x32Remainder(Value, Base, &Remainder);
-    *++Scratch = mDigits[Remainder];
-  } while (Value != 0);
-  return Scratch;
-}
+CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) { return WriteDigits(Scratch, Value, Base); }
 
 UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT_ARG_LIST *Args) {
   if (BufferSize == 0) {
