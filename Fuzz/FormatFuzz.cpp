@@ -9,13 +9,10 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "HostPlatform.h"
+#include "GuardedFormat.h"
 #include "Library/PrintLib.h"
 
 namespace {
-
-constexpr std::size_t kGuard = 32;
-constexpr char kGuardByte = static_cast<char>(0x5A);
 
 [[noreturn]] void Fail(const char *What) {
   std::fprintf(stderr, "format fuzz: %s\n", What);
@@ -140,28 +137,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size
   FormatBytes.push_back(0);
   const char *Format = reinterpret_cast<const char *>(Memory.Keep(FormatBytes));
 
-  std::vector<char> Output(kGuard + BufferSize + kGuard, kGuardByte);
-  char *Buffer = Output.data() + kGuard;
-  PRINT_ARG_LIST Cursor{Args.data(), Args.data() + Args.size()};
-  DiagnosticsCapture Capture(HostPlatform::HaltAction::Stop);
-  ScopedHostPlatform Installed(Capture);
-  UINTN Written = 0;
-  const bool Finished = RunStoppableAtHalt([&] { Written = FormatToBuffer(Buffer, BufferSize, Format, &Cursor); });
-
-  for (std::size_t Index = 0; Index < kGuard; Index++) {
-    if (Output[Index] != kGuardByte || Output[kGuard + BufferSize + Index] != kGuardByte) {
-      Fail("a guard byte changed");
-    }
-  }
-  if (!Finished) {
-    return 0;  // a check failed and halted: the input ends there
-  }
-  if (BufferSize == 0) {
-    if (Written != 0) {
-      Fail("size 0 reported characters");
-    }
-  } else if (Written > BufferSize - 1 || Buffer[Written] != 0) {
-    Fail("count or terminator out of place");
+  const GuardedRun Run = FormatGuarded(BufferSize, Format, Args);
+  if (!Run.Clean) {
+    Fail(Run.Halted ? "a guard byte changed" : "a guard byte changed, or the count or terminator is out of place");
   }
   return 0;
 }

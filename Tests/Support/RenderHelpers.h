@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "GuardedFormat.h"
 #include "Library/PrintLib.h"
 
 struct Rendered {
@@ -15,7 +16,10 @@ struct Rendered {
   std::vector<std::string> Sink;
 };
 
-Rendered RenderArgs(UINTN BufferSize, const char *Format, const std::vector<PRINT_ARG> &Args);
+inline Rendered RenderArgs(UINTN BufferSize, const char *Format, const std::vector<PRINT_ARG> &Args) {
+  GuardedRun Run = FormatGuarded(BufferSize, Format, Args);
+  return {std::move(Run.Output), Run.Count, Run.Clean, Run.Halted, std::move(Run.Sink)};
+}
 
 template <class... ARGS> Rendered Render(UINTN BufferSize, const char *Format, ARGS... Args) {
   return RenderArgs(BufferSize, Format, {MakePrintArg(Args)...});

@@ -8,7 +8,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "FormatRun.h"
-#include "HostPlatform.h"
+#include "GuardedFormat.h"
 #include "Library/PrintLib.h"
 
 namespace {
@@ -132,29 +132,13 @@ FormatOutcome FormatOnHost(std::uint32_t BufferSize, const std::string &Format, 
         break;
     }
   }
-  constexpr std::size_t kGuard = 64;
-  constexpr char kGuardByte = static_cast<char>(0xA5);
-  std::vector<CHAR8> Memory(kGuard + BufferSize + kGuard, kGuardByte);
-  CHAR8 *Buffer = Memory.data() + kGuard;
-  PRINT_ARG_LIST Cursor{Records.data(), Records.data() + Records.size()};
-  DiagnosticsCapture Capture(HostPlatform::HaltAction::Stop);
-  ScopedHostPlatform Installed(Capture);
-  UINTN Count = 0;
-  const CHAR8 *FormatText = Format.c_str();
+  GuardedRun Run = FormatGuarded(BufferSize, Format.c_str(), Records);
   FormatOutcome Outcome;
-  Outcome.Halted = !RunStoppableAtHalt([&] { Count = FormatToBuffer(Buffer, BufferSize, FormatText, &Cursor); });
-  Outcome.Sink = Capture.Sink;
-  for (std::size_t Index = 0; Index < kGuard; Index++) {
-    Outcome.BufferIntact = Outcome.BufferIntact && Memory[Index] == kGuardByte &&
-                           Memory[kGuard + BufferSize + Index] == kGuardByte;
-  }
-  if (!Outcome.Halted) {
-    Outcome.Count = Count;
-    if (BufferSize != 0) {
-      Outcome.BufferIntact = Outcome.BufferIntact && Count < BufferSize && Buffer[Count] == 0;
-    }
-    Outcome.Output.assign(Buffer, Count);
-  }
+  Outcome.Halted = Run.Halted;
+  Outcome.Output = std::move(Run.Output);
+  Outcome.Count = Run.Count;
+  Outcome.BufferIntact = Run.Clean;
+  Outcome.Sink = std::move(Run.Sink);
   return Outcome;
 }
 
