@@ -54,7 +54,7 @@ report: build-gcc
 
 # Engine against glibc snprintf and stb_sprintf: times and ratios in one run.
 bench: build-gcc
-	build/gcc/Bench/engine-bench
+	build/gcc/Bench/engine-bench --benchmark_color=false
 
 # Instructions per call of the same cases, counted by callgrind.
 bench-icount: build-gcc

@@ -51,10 +51,7 @@ const std::vector<Vector> kVectors = {
 
 TEST(EngineImage, VectorsMatchTheHostBuild) {
   for (const Vector &Each : kVectors) {
-    std::vector<FormatValue> Values;
-    for (const std::string &Arg : Each.Args) {
-      Values.push_back(ParseFormatValue(Arg));
-    }
+    const std::vector<FormatValue> Values = ParseFormatValues(Each.Args);
     const FormatOutcome Host = FormatOnHost(Each.Size, Each.Format, Values);
     FormatOutcome Image;
     std::string Error;
@@ -77,10 +74,7 @@ TEST(EngineImage, KnownOutputsOnIa32) {
       {{256, "%r", {"u32:0x80000022"}}, "80000022"},
   };
   for (const auto &[Each, Expected] : Known) {
-    std::vector<FormatValue> Values;
-    for (const std::string &Arg : Each.Args) {
-      Values.push_back(ParseFormatValue(Arg));
-    }
+    const std::vector<FormatValue> Values = ParseFormatValues(Each.Args);
     FormatOutcome Image;
     std::string Error;
     ASSERT_TRUE(RunEngineImage(ENGINE_IMAGE, Each.Size, Each.Format, Values, Image, Error)) << Error;

@@ -49,10 +49,7 @@ const std::vector<BugCase> kBugCases = {
 
 TEST(FormatterBugClasses, HostAndIa32) {
   for (const BugCase &Case : kBugCases) {
-    std::vector<FormatValue> Values;
-    for (const std::string &Arg : Case.Args) {
-      Values.push_back(ParseFormatValue(Arg));
-    }
+    const std::vector<FormatValue> Values = ParseFormatValues(Case.Args);
     const FormatOutcome Host = FormatOnHost(Case.Size, Case.Format, Values);
     EXPECT_EQ(Host.Output, Case.Expected) << Case.What;
     EXPECT_TRUE(Host.BufferIntact) << Case.What;

@@ -114,6 +114,14 @@ FormatValue ParseFormatValue(const std::string &Text) {
   throw UsageError("bad argument: '" + Text + "'");
 }
 
+std::vector<FormatValue> ParseFormatValues(const std::vector<std::string> &Texts) {
+  std::vector<FormatValue> Values;
+  for (const std::string &Text : Texts) {
+    Values.push_back(ParseFormatValue(Text));
+  }
+  return Values;
+}
+
 FormatOutcome FormatOnHost(std::uint32_t BufferSize, const std::string &Format, const std::vector<FormatValue> &Args) {
   std::vector<PRINT_ARG> Records;
   for (const FormatValue &Arg : Args) {
@@ -168,10 +176,7 @@ int FormatCommand(const std::vector<std::string> &Args) {
     throw UsageError("format: no FORMAT given");
   }
   const std::string &Format = Args[Next++];
-  std::vector<FormatValue> Values;
-  for (; Next < Args.size(); Next++) {
-    Values.push_back(ParseFormatValue(Args[Next]));
-  }
+  const std::vector<FormatValue> Values = ParseFormatValues({Args.begin() + static_cast<std::ptrdiff_t>(Next), Args.end()});
 
   FormatOutcome Outcome;
   if (Image.empty()) {

@@ -11,6 +11,7 @@
 
 // "u32:V", "u64:V", "str:TEXT", "wunits:U,...", "guid:...", "time:...", "null"; throws UsageError.
 FormatValue ParseFormatValue(const std::string &Text);
+std::vector<FormatValue> ParseFormatValues(const std::vector<std::string> &Texts);
 
 // Runs the host build's engine; guards around the buffer are checked as on the image.
 FormatOutcome FormatOnHost(std::uint32_t BufferSize, const std::string &Format, const std::vector<FormatValue> &Args);

@@ -1,5 +1,5 @@
-// The part of the PEI services table this module uses, laid out as the PI
-// specification does: a 24-byte header followed by the service pointers.
+// The part of the PEI services table this module uses, in its published PI
+// layout: a 24-byte header followed by the service pointers.
 #ifndef MDEPKG_PI_PEI_SERVICES_H_
 #define MDEPKG_PI_PEI_SERVICES_H_
 
