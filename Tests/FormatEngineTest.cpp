@@ -191,6 +191,7 @@ TEST(FormatEngine, ArgumentsStayInStepAcross64BitValues) {
   ExpectCases({
       {"%d %ld %d %lx %d", A(1, -5000000000LL, 3, 0xFFFFFFFF00000000ULL, 5), "1 -5000000000 3 FFFFFFFF00000000 5"},
       {"%d %d", A(7), "7 0"},            // missing argument reads as 0
+      {"%ld|%lx|%-1d", A(), "0|0|0"},     // missing 64-bit ones too; a left width below the field adds nothing
       {"%a|%g|%t", A(1, 2, 3), "<null string>|<null guid>|<null time>"},
       {"%ld", A(-1), "-1"},              // 32-bit signed read as 64: sign-extended
       {"%lx", A(0xFFFFFFFFu), "FFFFFFFF"},  // 32-bit unsigned read as 64: zero-extended
