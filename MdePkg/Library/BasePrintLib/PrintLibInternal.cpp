@@ -169,9 +169,16 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
         Position += 4;
         Text -= 4;
       }
-      for (; Units != 0; Units--) {
-        *Position++ = *Text--;
+      if ((Units & 2) != 0) {
+        Position[0] = Text[0];
+        Position[1] = Text[-1];
+        Position += 2;
+        Text -= 2;
       }
+      if ((Units & 1) != 0) {
+        *Position++ = *Text;
+      }
+      Units = 0;
     } else if (UnitSize == 1) {
       CopyBytes(Position, Text, Units);
     } else {
@@ -297,10 +304,13 @@ void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
   if (Value == 0 && Field->Precision == 0) {
     Field->Count = 0;
   }
-  const UINTN Rest = Field->Count % 3;
-  Field->GroupCounter = Rest == 0 ? 0 : 3 - Rest;
-  if (Field->Grouping && Field->Count != 0) {
-    Field->Count += (Field->Count - 1) / 3;
+  if (Field->Grouping) {
+    // The counter starts so that the first comma follows the leading group.
+    const UINTN Rest = Field->Count % 3;
+    Field->GroupCounter = Rest == 0 ? 0 : 3 - Rest;
+    if (Field->Count != 0) {
+      Field->Count += (Field->Count - 1) / 3;
+    }
   }
   if (Field->Prefix != 0) {
     Field->Count++;
@@ -474,8 +484,28 @@ const CHAR8 *ConvertText(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args
 // field; returns the position after it. At the end of the format inside the
 // directive the field is an empty text and the position is that of the 0.
 const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
-  for (Format++;; Format++) {
-    switch (*Format) {
+  for (Format++;;) {
+    CHAR8 Character = *Format;
+    if (Character >= '0' && Character <= '9') {
+      // A number; a leading '0' before any '.' also asks for zero fill. The
+      // first non-digit is read next as a directive character.
+      if (Character == '0' && (Field->Flags & PF_HAS_PRECISION) == 0) {
+        Field->Flags |= PF_FILL_ZEROS;
+      }
+      UINTN Value = 0;
+      do {
+        Value = Value * 10 + static_cast<UINTN>(Character - '0');
+        Character = *++Format;
+      } while (Character >= '0' && Character <= '9');
+      if ((Field->Flags & PF_HAS_PRECISION) != 0) {
+        Field->Precision = Value;
+      } else {
+        Field->Width = Value;
+        Field->Flags |= PF_HAS_WIDTH;
+      }
+      continue;
+    }
+    switch (Character) {
       case '-':
         Field->Flags |= PF_ALIGN_LEFT;
         break;
@@ -505,33 +535,6 @@ const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, 
         }
         break;
       }
-      case '0':
-        if ((Field->Flags & PF_HAS_PRECISION) == 0) {
-          Field->Flags |= PF_FILL_ZEROS;
-        }
-        [[fallthrough]];
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9': {
-        UINTN Value = 0;
-        for (; *Format >= '0' && *Format <= '9'; Format++) {
-          Value = Value * 10 + static_cast<UINTN>(*Format - '0');
-        }
-        Format--;  // the first non-digit is read next as a directive character
-        if ((Field->Flags & PF_HAS_PRECISION) != 0) {
-          Field->Precision = Value;
-        } else {
-          Field->Width = Value;
-          Field->Flags |= PF_HAS_WIDTH;
-        }
-        break;
-      }
       case 0:
         Field->Precision = 0;
         Field->Text = "";
@@ -539,6 +542,7 @@ const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, 
       default:
         return Convert(Format, Field, Args, Storage);
     }
+    Format++;
   }
 }
 
