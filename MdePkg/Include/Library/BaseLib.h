@@ -10,8 +10,8 @@ inline constexpr UINT32 _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength = 1000000
 // Bytes before the terminating 0; checks for null and for the length limit.
 UINTN AsciiStrLength(const CHAR8 *String);
 
-// AsciiStrLength + 1: the size including the terminator.
-UINTN AsciiStrSize(const CHAR8 *String);
+// AsciiStrLength + 1, with all of its checks: the size including the terminator.
+inline UINTN AsciiStrSize(const CHAR8 *String) { return AsciiStrLength(String) + 1; }
 
 // Divides a 64-bit value by a 32-bit one with two 32-bit divisions, so that
 // the 32-bit target needs no runtime helper. Remainder may be null.

@@ -62,5 +62,3 @@ UINTN AsciiStrLength(const CHAR8 *String) {
   }
   return CheckedLength(String, Length);
 }
-
-UINTN AsciiStrSize(const CHAR8 *String) { return AsciiStrLength(String) + 1; }

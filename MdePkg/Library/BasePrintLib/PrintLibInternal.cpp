@@ -325,14 +325,12 @@ void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
   }
 }
 
-// PrintAscii into the scratch area with 32-bit unsigned arguments: the GUID,
-// time and unnamed-status texts. Building the records in a loop keeps the
-// three renderings small in the firmware image.
-const CHAR8 *PrintToScratch(CHAR8 *Scratch, const CHAR8 *Format, const UINT32 *Values, UINTN Count) {
-  PRINT_ARG Records[GUID_TEXT_VALUES];
-  for (UINTN Index = 0; Index < Count; Index++) {
-    Records[Index] = PRINT_ARG{Values[Index], 0, PRINT_ARG_UINT32};
-  }
+// The GUID, time and unnamed-status texts are PrintAscii calls into the
+// scratch area with 32-bit unsigned arguments; their records are filled in
+// place, which keeps the three renderings small in the firmware image.
+inline PRINT_ARG Unsigned32(UINT32 Value) { return PRINT_ARG{Value, 0, PRINT_ARG_UINT32}; }
+
+const CHAR8 *PrintToScratch(CHAR8 *Scratch, const CHAR8 *Format, const PRINT_ARG *Records, UINTN Count) {
   PRINT_ARG_LIST Cursor = {Records, Records + Count};
   FormatToBuffer(Scratch, PRINT_SCRATCH_SIZE, Format, &Cursor);
   return Scratch;
@@ -347,7 +345,8 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
   } else if (Status < WARNING_STATUS_COUNT) {
     return WarningStatusText(Status);
   }
-  return PrintToScratch(Scratch, "%08X", &Status, 1);
+  const PRINT_ARG Record = Unsigned32(Status);
+  return PrintToScratch(Scratch, "%08X", &Record, 1);
 }
 
 // Data1 with one 32-bit read, Data2 and Data3 with LoadUnaligned16, Data4
@@ -357,14 +356,16 @@ const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
     return "<null guid>";
   }
   const UINT8 *Bytes = static_cast<const UINT8 *>(Guid);
-  UINT32 Values[GUID_TEXT_VALUES];
-  __builtin_memcpy(&Values[0], Bytes, sizeof(UINT32));
-  Values[1] = LoadUnaligned16(Bytes + 4);
-  Values[2] = LoadUnaligned16(Bytes + 6);
+  PRINT_ARG Records[GUID_TEXT_VALUES];
+  UINT32 Data1;
+  __builtin_memcpy(&Data1, Bytes, sizeof(Data1));
+  Records[0] = Unsigned32(Data1);
+  Records[1] = Unsigned32(LoadUnaligned16(Bytes + 4));
+  Records[2] = Unsigned32(LoadUnaligned16(Bytes + 6));
   for (UINTN Index = 0; Index < 8; Index++) {
-    Values[3 + Index] = Bytes[8 + Index];
+    Records[3 + Index] = Unsigned32(Bytes[8 + Index]);
   }
-  return PrintToScratch(Scratch, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Values, GUID_TEXT_VALUES);
+  return PrintToScratch(Scratch, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Records, GUID_TEXT_VALUES);
 }
 
 // Month, Day, Year (one 16-bit read, at any alignment), Hour, Minute.
@@ -375,8 +376,9 @@ const CHAR8 *TimeText(const void *Time, CHAR8 *Scratch) {
   const UINT8 *Bytes = static_cast<const UINT8 *>(Time);
   UINT16 Year;
   __builtin_memcpy(&Year, Bytes, sizeof(Year));
-  const UINT32 Values[] = {Bytes[2], Bytes[3], Year, Bytes[4], Bytes[5]};
-  return PrintToScratch(Scratch, "%02d/%02d/%04d  %02d:%02d", Values, 5);
+  const PRINT_ARG Records[] = {Unsigned32(Bytes[2]), Unsigned32(Bytes[3]), Unsigned32(Year), Unsigned32(Bytes[4]),
+                               Unsigned32(Bytes[5])};
+  return PrintToScratch(Scratch, "%02d/%02d/%04d  %02d:%02d", Records, 5);
 }
 
 // A line end at Format ('\n' or '\r'); returns the position after it.
@@ -582,7 +584,8 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
     if (!EndsLiteralRun(*Format)) {
       // A run of literal characters: each is a one-character text of itself,
       // which amounts to copying them until the run or the room ends.
-      const UINTN Run = LiteralRunLength(Format, static_cast<UINTN>(End - Buffer));
+      // The first character is known to be literal, and there is room for it.
+      const UINTN Run = 1 + LiteralRunLength(Format + 1, static_cast<UINTN>(End - Buffer) - 1);
       CopyBytes(Buffer, Format, Run);
       Buffer += Run;
       Format += Run;
