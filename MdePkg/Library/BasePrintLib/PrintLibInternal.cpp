@@ -327,7 +327,9 @@ void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
 
 // The GUID, time and unnamed-status texts are PrintAscii calls into the
 // scratch area with 32-bit unsigned arguments; their records are filled in
-// place, which keeps the three renderings small in the firmware image.
+// place, which keeps the three renderings small in the firmware image. They
+// stay out of line so that their records take stack only while they run,
+// not in every frame of the engine.
 inline PRINT_ARG Unsigned32(UINT32 Value) { return PRINT_ARG{Value, 0, PRINT_ARG_UINT32}; }
 
 const CHAR8 *PrintToScratch(CHAR8 *Scratch, const CHAR8 *Format, const PRINT_ARG *Records, UINTN Count) {
@@ -336,7 +338,7 @@ const CHAR8 *PrintToScratch(CHAR8 *Scratch, const CHAR8 *Format, const PRINT_ARG
   return Scratch;
 }
 
-const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
+__attribute__((noinline)) const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
   if ((Status & 0x80000000u) != 0) {
     const UINT32 Code = Status & 0x7FFFFFFFu;
     if (Code >= 1 && Code <= ERROR_STATUS_COUNT) {
@@ -351,7 +353,7 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
 
 // Data1 with one 32-bit read, Data2 and Data3 with LoadUnaligned16, Data4
 // byte by byte: the record may lie at any address.
-const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
+__attribute__((noinline)) const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
   if (Guid == nullptr) {
     return "<null guid>";
   }
@@ -369,7 +371,7 @@ const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
 }
 
 // Month, Day, Year (one 16-bit read, at any alignment), Hour, Minute.
-const CHAR8 *TimeText(const void *Time, CHAR8 *Scratch) {
+__attribute__((noinline)) const CHAR8 *TimeText(const void *Time, CHAR8 *Scratch) {
   if (Time == nullptr) {
     return "<null time>";
   }
