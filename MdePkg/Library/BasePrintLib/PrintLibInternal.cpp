@@ -5,88 +5,15 @@
 #include "Library/BaseLib.h"
 #include "Library/DebugLib.h"
 #include "Library/PrintLib.h"
+#include "PrintDigits.h"
+#include "PrintScan.h"
 #include "StatusText.h"
 
 namespace {
 
-const CHAR8 mDigits[] = "0123456789ABCDEF";
+using namespace print_internal;
 
 #define GUID_TEXT_VALUES 11u  // Data1, Data2, Data3 and the eight bytes of Data4
-
-// Format characters that end a run of literal text: the terminator, line
-// ends and the start of a directive.
-// All of them lie at or below '%', so most characters need one comparison.
-inline bool EndsLiteralRun(CHAR8 Character) {
-  const UINT8 Code = static_cast<UINT8>(Character);
-  return Code <= '%' && (Code == 0 || Code == '%' || Code == '\n' || Code == '\r');
-}
-
-// Characters of literal text at Format, at most Room; reads nothing after
-// the character that ends the run. Pointers rather than 32-bit indexes keep
-// the loop free of widening on a 64-bit host.
-UINTN LiteralRunLength(const CHAR8 *Format, UINTN Room) {
-  const CHAR8 *Cursor = Format;
-  const CHAR8 *const Limit = Format + Room;
-  while (Limit - Cursor >= 4) {
-    if (EndsLiteralRun(Cursor[0])) {
-      return static_cast<UINTN>(Cursor - Format);
-    }
-    if (EndsLiteralRun(Cursor[1])) {
-      return static_cast<UINTN>(Cursor - Format) + 1;
-    }
-    if (EndsLiteralRun(Cursor[2])) {
-      return static_cast<UINTN>(Cursor - Format) + 2;
-    }
-    if (EndsLiteralRun(Cursor[3])) {
-      return static_cast<UINTN>(Cursor - Format) + 3;
-    }
-    Cursor += 4;
-  }
-  while (Cursor != Limit && !EndsLiteralRun(*Cursor)) {
-    Cursor++;
-  }
-  return static_cast<UINTN>(Cursor - Format);
-}
-
-// Short copies are cheaper inline than through a call.
-inline void CopyBytes(CHAR8 *Destination, const CHAR8 *Source, UINTN Count) {
-  if (Count <= 16) {
-    for (UINTN Index = 0; Index < Count; Index++) {
-      Destination[Index] = Source[Index];
-    }
-  } else {
-    __builtin_memcpy(Destination, Source, Count);
-  }
-}
-
-// Units of a 1-byte text before its terminator, at most Limit; reads nothing
-// beyond either.
-UINTN TextLength(const CHAR8 *Text, UINTN Limit) {
-  const CHAR8 *Cursor = Text;
-  // Limit may be the largest UINTN ("no precision"): compare counts, not pointers.
-  UINTN Left = Limit;
-  while (Left >= 4) {
-    if (Cursor[0] == 0) {
-      return static_cast<UINTN>(Cursor - Text);
-    }
-    if (Cursor[1] == 0) {
-      return static_cast<UINTN>(Cursor - Text) + 1;
-    }
-    if (Cursor[2] == 0) {
-      return static_cast<UINTN>(Cursor - Text) + 2;
-    }
-    if (Cursor[3] == 0) {
-      return static_cast<UINTN>(Cursor - Text) + 3;
-    }
-    Cursor += 4;
-    Left -= 4;
-  }
-  while (Left != 0 && *Cursor != 0) {
-    Cursor++;
-    Left--;
-  }
-  return static_cast<UINTN>(Cursor - Text);
-}
 
 // Per-character state, reset at the start of every format character.
 struct FIELD {
@@ -105,13 +32,6 @@ struct FIELD_STORAGE {
   CHAR8 Scratch[PRINT_SCRATCH_SIZE];
   CHAR8 Units[4];  // a one-character text: 1-byte or CHAR16, with its terminator
 };
-
-// The 16-bit little-endian unit at Text, read byte by byte: CHAR16 texts may
-// lie at any alignment.
-UINT16 WideUnitAt(const CHAR8 *Text) {
-  const UINT8 *Bytes = reinterpret_cast<const UINT8 *>(Text);
-  return static_cast<UINT16>(Bytes[0] | (Bytes[1] << 8));
-}
 
 CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
   const UINT32 Flags = Field->Flags;
@@ -210,72 +130,6 @@ CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
   return Position;
 }
 
-// Writes two decimal digits of Pair (below 100) after Scratch, least
-// significant first. The tens of a value below 100 are (Pair * 103) >> 10,
-// exact for every value below 179.
-inline CHAR8 *PutPair(CHAR8 *Scratch, UINT32 Pair) {
-  const UINT32 Tens = (Pair * 103) >> 10;
-  Scratch[1] = static_cast<CHAR8>('0' + Pair - Tens * 10);
-  Scratch[2] = static_cast<CHAR8>('0' + Tens);
-  return Scratch + 2;
-}
-
-// Writes the decimal digits of Value after Scratch, least significant first;
-// returns the last position written. Two digits per division by 100.
-CHAR8 *PutDecimal(CHAR8 *Scratch, UINT32 Value) {
-  for (; Value >= 100; Value /= 100) {
-    Scratch = PutPair(Scratch, Value % 100);
-  }
-  if (Value >= 10) {
-    return PutPair(Scratch, Value);
-  }
-  *++Scratch = static_cast<CHAR8>('0' + Value);
-  return Scratch;
-}
-
-// Exactly nine digits of Chunk (below 10^9), leading zeros included.
-CHAR8 *PutNineDigits(CHAR8 *Scratch, UINT32 Chunk) {
-  for (UINT32 Pair = 0; Pair < 4; Pair++, Chunk /= 100) {
-    Scratch = PutPair(Scratch, Chunk % 100);
-  }
-  *++Scratch = static_cast<CHAR8>('0' + Chunk);
-  return Scratch;
-}
-
-// ValueToText, inline where the engine itself renders a number.
-inline CHAR8 *WriteDigits(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
-  *Scratch = 0;
-  if (Base == 16) {
-    // Hexadecimal digits are groups of four bits: no division at all.
-    for (; (Value >> 32) != 0; Value >>= 4) {
-      *++Scratch = mDigits[static_cast<UINT32>(Value) & 0xFu];
-    }
-    UINT32 Low = static_cast<UINT32>(Value);
-    do {
-      *++Scratch = mDigits[Low & 0xFu];
-      Low >>= 4;
-    } while (Low != 0);
-    return Scratch;
-  }
-  if (Base == 10) {
-    // Above 2^32 the value is split into chunks of nine decimal digits with
-    // the 64-by-32 division (at most twice); each chunk, and a value below
-    // 2^32, then takes 32-bit divisions by constants, which become
-    // multiplications. The digits are the same as one division per digit.
-    while ((Value >> 32) != 0) {
-      UINT32 Chunk;
-      Value = DivU64x32Remainder(Value, 1000000000u, &Chunk);
-      Scratch = PutNineDigits(Scratch, Chunk);
-    }
-    return PutDecimal(Scratch, static_cast<UINT32>(Value));
-  }
-  do {
-    UINT32 Remainder;
-    Value = DivU64x32Remainder(Value, Base, &Remainder);
-    *++Scratch = mDigits[Remainder];
-  } while (Value != 0);
-  return Scratch;
-}
 
 // Turns a number conversion into a digit-string field.
 void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
