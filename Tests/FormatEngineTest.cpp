@@ -73,7 +73,7 @@ TEST(FormatEngine, GroupingOfThousands) {
       {"%,x", A(0x12345), "12345"},
       {"%,ld", A(-9223372036854775807LL - 1), "-9,223,372,036,854,775,808"},
       {"%-10,d|", A(12345), "12,345    |"},
-      {"[%,.0d|%+,.0d]", A(0, 0), "[|+]"},  // no digits, so no commas
+      {"[%,.0d|%+,.0d]", A(0, 0), "[0|+0]"},  // grouping drops the precision: a 0 keeps its digit
   });
 }
 
