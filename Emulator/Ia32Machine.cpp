@@ -2,6 +2,8 @@
 
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace {

@@ -1,5 +1,6 @@
 #include "PeImage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
