@@ -62,6 +62,39 @@ consteval void Expect(const ARG_CLASS *Classes, UINTN Count, UINTN &Next, ARG_CL
   Expect(Classes, Count, Next, Wanted, Error, Wanted);
 }
 
+// What a conversion character takes: the class of its argument (Also: a
+// second acceptable class) and the function that names the mismatch; a null
+// Error means it takes no argument.
+struct CONVERSION_RULE {
+  ARG_CLASS Wanted;
+  void (*Error)();
+  ARG_CLASS Also;
+};
+
+consteval CONVERSION_RULE RuleOf(CHAR8 Conversion, bool Long) {
+  const ARG_CLASS Number = Long ? ARG_INTEGER_64 : ARG_INTEGER_32;
+  switch (Conversion) {
+    case 'd':
+      return {Number, Long ? Directive_ld_needs_a_64_bit_integer : Directive_d_needs_an_integer_of_at_most_32_bits,
+              Number};
+    case 'x':
+      return {Number, Long ? Directive_lx_needs_a_64_bit_integer : Directive_x_needs_an_integer_of_at_most_32_bits,
+              Number};
+    case 'X':
+      return {Number, Long ? Directive_lX_needs_a_64_bit_integer : Directive_X_needs_an_integer_of_at_most_32_bits,
+              Number};
+    case 'p': return {ARG_INTEGER_32, Directive_p_needs_a_32_bit_integer_or_a_pointer, ARG_POINTER};
+    case 'c': return {ARG_INTEGER_32, Directive_c_needs_an_integer_of_at_most_32_bits, ARG_INTEGER_32};
+    case 'r': return {ARG_INTEGER_32, Directive_r_needs_an_EFI_STATUS, ARG_INTEGER_32};
+    case 'a': return {ARG_POINTER, Directive_a_needs_a_text_pointer, ARG_POINTER};
+    case 's': return {ARG_POINTER, Directive_s_needs_a_CHAR16_text_pointer, ARG_POINTER};
+    case 'S': return {ARG_POINTER, Directive_S_needs_a_CHAR16_text_pointer, ARG_POINTER};
+    case 'g': return {ARG_POINTER, Directive_g_needs_an_EFI_GUID_pointer, ARG_POINTER};
+    case 't': return {ARG_POINTER, Directive_t_needs_an_EFI_TIME_pointer, ARG_POINTER};
+    default: return {ARG_INTEGER_32, nullptr, ARG_INTEGER_32};  // takes no argument
+  }
+}
+
 consteval void CheckFormat(const CHAR8 *Format, const ARG_CLASS *Classes, UINTN Count) {
   UINTN Next = 0;
   const CHAR8 *Cursor = Format;
@@ -70,69 +103,27 @@ consteval void CheckFormat(const CHAR8 *Format, const ARG_CLASS *Classes, UINTN 
       continue;
     }
     bool Long = false;
-    for (bool InDirective = true; InDirective && *Cursor != 0; Cursor++) {
-      switch (*Cursor) {
-        case '-': case '+': case ' ': case ',': case '.':
-        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
-          break;
-        case 'l':
-        case 'L':
-          Long = true;
-          break;
-        case '*':
-          Expect(Classes, Count, Next, ARG_INTEGER_32, Directive_star_needs_an_integer_width_or_precision);
-          break;
-        case 'd':
-          Expect(Classes, Count, Next, Long ? ARG_INTEGER_64 : ARG_INTEGER_32,
-                 Long ? Directive_ld_needs_a_64_bit_integer : Directive_d_needs_an_integer_of_at_most_32_bits);
-          InDirective = false;
-          break;
-        case 'x':
-          Expect(Classes, Count, Next, Long ? ARG_INTEGER_64 : ARG_INTEGER_32,
-                 Long ? Directive_lx_needs_a_64_bit_integer : Directive_x_needs_an_integer_of_at_most_32_bits);
-          InDirective = false;
-          break;
-        case 'X':
-          Expect(Classes, Count, Next, Long ? ARG_INTEGER_64 : ARG_INTEGER_32,
-                 Long ? Directive_lX_needs_a_64_bit_integer : Directive_X_needs_an_integer_of_at_most_32_bits);
-          InDirective = false;
-          break;
-        case 'p':
-          Expect(Classes, Count, Next, ARG_INTEGER_32, Directive_p_needs_a_32_bit_integer_or_a_pointer, ARG_POINTER);
-          InDirective = false;
-          break;
-        case 'c':
-          Expect(Classes, Count, Next, ARG_INTEGER_32, Directive_c_needs_an_integer_of_at_most_32_bits);
-          InDirective = false;
-          break;
-        case 'r':
-          Expect(Classes, Count, Next, ARG_INTEGER_32, Directive_r_needs_an_EFI_STATUS);
-          InDirective = false;
-          break;
-        case 'a':
-          Expect(Classes, Count, Next, ARG_POINTER, Directive_a_needs_a_text_pointer);
-          InDirective = false;
-          break;
-        case 's':
-          Expect(Classes, Count, Next, ARG_POINTER, Directive_s_needs_a_CHAR16_text_pointer);
-          InDirective = false;
-          break;
-        case 'S':
-          Expect(Classes, Count, Next, ARG_POINTER, Directive_S_needs_a_CHAR16_text_pointer);
-          InDirective = false;
-          break;
-        case 'g':
-          Expect(Classes, Count, Next, ARG_POINTER, Directive_g_needs_an_EFI_GUID_pointer);
-          InDirective = false;
-          break;
-        case 't':
-          Expect(Classes, Count, Next, ARG_POINTER, Directive_t_needs_an_EFI_TIME_pointer);
-          InDirective = false;
-          break;
-        default:  // a character that takes no argument ends the directive
-          InDirective = false;
-          break;
+    for (; *Cursor != 0; Cursor++) {
+      const CHAR8 Character = *Cursor;
+      if ((Character >= '0' && Character <= '9') || Character == '-' || Character == '+' || Character == ' ' ||
+          Character == ',' || Character == '.') {
+        continue;
       }
+      if (Character == 'l' || Character == 'L') {
+        Long = true;
+        continue;
+      }
+      if (Character == '*') {
+        Expect(Classes, Count, Next, ARG_INTEGER_32, Directive_star_needs_an_integer_width_or_precision);
+        continue;
+      }
+      // Any other character is the conversion and ends the directive.
+      const CONVERSION_RULE Rule = RuleOf(Character, Long);
+      if (Rule.Error != nullptr) {
+        Expect(Classes, Count, Next, Rule.Wanted, Rule.Error, Rule.Also);
+      }
+      Cursor++;
+      break;
     }
   }
   if (Next != Count) {
