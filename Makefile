@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 600
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
 IMAGE := build/gcc/SocPreInit.efi
 
-.PHONY: all deps run test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run qemu test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -23,6 +23,10 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 # The real IA-32 image under emulation on the default virtual board.
 run: build-gcc
 	$(PEI_SIM) run --image $(IMAGE) --stats
+
+# The real image on QEMU's q35 machine, judged by QEMU's own devices and trace.
+qemu: build-gcc
+	$(PEI_SIM) qemu --image $(IMAGE) --stats
 
 test: $(addprefix test-,$(PRESETS)) fuzz-smoke
 

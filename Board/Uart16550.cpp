@@ -1,5 +1,6 @@
 #include "Uart16550.h"
 
+#include "BoardSummary.h"
 #include "Trace.h"
 
 namespace {
@@ -39,17 +40,4 @@ std::string Uart16550::Describe(std::uint16_t Offset) const {
   return Name_ + " " + kRegisterNames[Offset & 7];
 }
 
-std::string Uart16550::Settings() const {
-  std::string Text;
-  Text += Divisor() == 0 ? std::string("no line rate (divisor 0)") : std::to_string(115200u / Divisor()) + " bit/s";
-  Text += " (divisor " + std::to_string(Divisor()) + "), ";
-  const unsigned DataBits = 5u + (LineControl_ & 3u);
-  Text += std::to_string(DataBits) + " data bits, ";
-  static const char *const kParity[4] = {"odd parity", "even parity", "mark parity", "space parity"};
-  Text += (LineControl_ & 0x08u) == 0 ? "no parity" : kParity[(LineControl_ >> 4) & 3u];
-  Text += ", ";
-  Text += (LineControl_ & 0x04u) == 0 ? "1 stop bit" : DataBits == 5 ? "1.5 stop bits" : "2 stop bits";
-  Text += (LineControl_ & 0x40u) != 0 ? ", break on" : ", break off";
-  Text += LatchOpen() ? ", divisor latch open" : ", divisor latch closed";
-  return Text;
-}
+std::string Uart16550::Settings() const { return UartSettingsText({LineControl_, Divisor()}); }

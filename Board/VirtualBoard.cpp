@@ -20,13 +20,6 @@ std::string GuidText(const std::uint8_t (&Guid)[16]) {
   return Text;
 }
 
-// The status as "0x8000000E (Not Found)", named by the module's own engine.
-std::string StatusWithName(std::uint32_t Status) {
-  char Name[64];
-  PrintAscii(Name, sizeof Name, "%r", Status);
-  return Hex(Status, 8) + " (" + Name + ")";
-}
-
 }  // namespace
 
 VirtualBoard::VirtualBoard(const BoardSettings &Settings) : Settings_(Settings) {
@@ -153,35 +146,26 @@ std::vector<std::string> VirtualBoard::Unexpected() const {
   return All;
 }
 
-std::string VirtualBoard::Summary() {
-  std::string Out;
-  auto Line = [&Out](const std::string &Name, const std::string &Value) { Out += Name + ": " + Value + "\n"; };
-  Line("COM1 0x3F8", Com1_.Settings());
-  Line("COM2 0x2F8", Com2_.Settings());
-  for (std::uint32_t Register : {0x40u, 0x50u, 0x80u}) {
-    Line(PciConfigSpace::Name(kLpc, Register), Hex(Pci_.Read(kLpc, Register, 4), 8));
+BoardState VirtualBoard::State() {
+  BoardState State;
+  State.Com1 = {Com1_.LineControl(), Com1_.Divisor()};
+  State.Com2 = {Com2_.LineControl(), Com2_.Divisor()};
+  State.Lpc40 = Pci_.Read(kLpc, 0x40, 4);
+  State.Lpc50 = Pci_.Read(kLpc, 0x50, 4);
+  State.Lpc80 = Pci_.Read(kLpc, 0x80, 4);
+  State.Window88 = Window_.Read(0x88, 4);
+  State.Bus = Settings_.Bus;
+  for (int Row = 0; Row < 3; Row++) {
+    State.Bases[Row] = Pci_.Read({Settings_.Bus, kDeviceBaseRegisters[Row][0], 0}, kDeviceBaseRegisters[Row][1], 4);
   }
-  Line("chipset window 0xFED08088", Hex(Window_.Read(0x88, 4), 8));
-  const std::uint32_t Bus = Settings_.Bus;
-  const std::pair<std::uint32_t, std::uint32_t> Bases[] = {{22, 0x10}, {23, 0x24}, {24, 0x24}};
-  for (const auto &[Device, Register] : Bases) {
-    Line(PciConfigSpace::Name({Bus, Device, 0}, Register), Hex(Pci_.Read({Bus, Device, 0}, Register, 4), 8));
-  }
-  const std::vector<std::string> Odd = Unexpected();
-  Line("unexpected", Odd.empty() ? "none" : std::to_string(Odd.size()));
-  for (const std::string &Item : Odd) {
-    Out += "  " + Item + "\n";
-  }
-  if (Halted_) {
-    const std::string Last = SinkTexts_.empty() ? std::string() : SinkTexts_.back();
-    Line("outcome", "halted at \"" + EscapeC(Last) + "\"");
-  } else if (Return_) {
-    Line("outcome", "ModuleEntry returned " + StatusWithName(*Return_));
-  } else {
-    Line("outcome", "did not finish");
-  }
-  return Out;
+  State.Unexpected = Unexpected();
+  State.Halted = Halted_;
+  State.LastSink = SinkTexts_.empty() ? std::string() : SinkTexts_.back();
+  State.Return = Return_;
+  return State;
 }
+
+std::string VirtualBoard::Summary() { return BoardSummaryText(State()); }
 
 std::string VirtualBoard::Report() { return Trace_.Text() + "\n" + Summary(); }
 

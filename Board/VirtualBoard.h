@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BoardSummary.h"
 #include "HostPlatform.h"
 #include "PciConfigSpace.h"
 #include "Trace.h"
@@ -78,7 +79,8 @@ class VirtualBoard : public HostPlatform {
   std::optional<std::uint32_t> ReturnStatus() const { return Return_; }
   const std::vector<std::string> &SinkTexts() const { return SinkTexts_; }
 
-  // The human-readable state after the run, with the outcome last.
+  // The state after the run, and its human-readable summary with the outcome last.
+  BoardState State();
   std::string Summary();
   // Trace, a blank line, the summary: what `pei-sim run` prints.
   std::string Report();

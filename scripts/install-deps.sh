@@ -8,7 +8,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libunicorn-dev libstb-dev
   valgrind gcovr python3-pefile
+  qemu-system-x86
 )
+# --no-install-recommends below is not optional: qemu-system-x86 recommends a
+# UEFI firmware image that must never be installed here; QEMU needs only the
+# SeaBIOS it depends on to boot the loader.
 
 missing=()
 for package in "${packages[@]}"; do

@@ -10,5 +10,6 @@ int FormatCommand(const std::vector<std::string> &Args);
 int RunCommand(const std::vector<std::string> &Args);
 int InspectCommand(const std::vector<std::string> &Args);
 int ReportCommand(const std::vector<std::string> &Args);
+int QemuCommand(const std::vector<std::string> &Args);
 
 #endif  // TOOLS_PEI_SIM_COMMANDS_H_

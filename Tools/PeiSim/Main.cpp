@@ -14,6 +14,7 @@ const char kUsage[] =
     "usage:\n"
     "  pei-sim format [--size N] [--image TESTIMAGE] [--] FORMAT [ARG ...]\n"
     "  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
+    "  pei-sim qemu --image IMAGE [--map MAP] [OPTIONS]\n"
     "  pei-sim inspect IMAGE\n"
     "  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
     "  pei-sim --help\n"
@@ -52,6 +53,21 @@ const char kUsage[] =
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
     "3 the processor halted; 2 usage; 4 the image could not be run.\n"
     "\n"
+    "qemu: runs IMAGE on QEMU's q35 machine (qemu-system-i386, TCG) through the\n"
+    "project's PEI loader and prints the summary of run, read back from QEMU's\n"
+    "devices, then the device checks and what QEMU's own trace recorded.\n"
+    "  --divisor-code N, --bus N (default 0), --reg40 0xNN, --no-ppi, --ppi-status 0xS,\n"
+    "  --release-halts, --map MAP   as for run; the divisor code defaults to 3\n"
+    "  --stats             add the deepest stack use, the callee-saved register check\n"
+    "                      and the wall time\n"
+    "  --gdb               start halted with a gdb stub on a unix socket; prints the gdb\n"
+    "                      commands and the module's routine addresses\n"
+    "  --keep FOLDER       keep QEMU's command line, trace, debug console and serial files\n"
+    "  --loader FILE       the loader kernel (default: the one built or installed)\n"
+    "  --time-limit S      end QEMU after S seconds (default 20)\n"
+    "Exit status as for run; 4 QEMU could not be started or the run did not complete;\n"
+    "6 a device check or QEMU's trace disagrees with the described state.\n"
+    "\n"
     "inspect: prints machine, subsystem, alignments, image base, sections and their\n"
     "flags, relocations, imports and entry point of IMAGE. Exit status 1, with a\n"
     "'contract broken:' line for each, when a property breaks the module image's\n"
@@ -81,6 +97,9 @@ int main(int Argc, char **Argv) {
     }
     if (!Args.empty() && Args[0] == "inspect") {
       return InspectCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && Args[0] == "qemu") {
+      return QemuCommand({Args.begin() + 1, Args.end()});
     }
     if (!Args.empty() && Args[0] == "run") {
       return RunCommand({Args.begin() + 1, Args.end()});

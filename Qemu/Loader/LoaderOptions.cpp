@@ -1,0 +1,111 @@
+#include "LoaderOptions.h"
+
+namespace {
+
+bool SameWord(const char *Text, UINT32 Length, const char *Word) {
+  UINT32 Index = 0;
+  for (; Index < Length; Index++) {
+    if (Word[Index] != Text[Index]) {
+      return false;
+    }
+  }
+  return Word[Index] == 0;
+}
+
+// Decimal or 0x-hex, at most Max; false when malformed or too large.
+bool ParseNumber(const char *Text, UINT32 Length, UINT32 Max, UINT32 &Value) {
+  UINT32 Base = 10, Index = 0;
+  if (Length > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
+    Base = 16;
+    Index = 2;
+  }
+  if (Index == Length) {
+    return false;
+  }
+  UINT64 Result = 0;
+  for (; Index < Length; Index++) {
+    const char C = Text[Index];
+    UINT32 Digit;
+    if (C >= '0' && C <= '9') {
+      Digit = static_cast<UINT32>(C - '0');
+    } else if (Base == 16 && C >= 'a' && C <= 'f') {
+      Digit = static_cast<UINT32>(C - 'a' + 10);
+    } else if (Base == 16 && C >= 'A' && C <= 'F') {
+      Digit = static_cast<UINT32>(C - 'A' + 10);
+    } else {
+      return false;
+    }
+    if (Digit >= Base) {
+      return false;
+    }
+    Result = Result * Base + Digit;
+    if (Result > Max) {
+      return false;
+    }
+  }
+  Value = static_cast<UINT32>(Result);
+  return true;
+}
+
+}  // namespace
+
+const char *ParseLoaderOptions(const char *CommandLine, LOADER_OPTIONS &Options) {
+  const char *At = CommandLine;
+  while (*At != 0 && *At != ' ') {  // the loader's own path comes first
+    At++;
+  }
+  for (UINT32 Count = 0; Count < 64; Count++) {
+    while (*At == ' ') {
+      At++;
+    }
+    if (*At == 0) {
+      return nullptr;
+    }
+    const char *Key = At;
+    while (*At != 0 && *At != ' ' && *At != '=') {
+      At++;
+    }
+    const UINT32 KeyLength = static_cast<UINT32>(At - Key);
+    if (*At != '=') {
+      return "option without a value";
+    }
+    const char *Value = ++At;
+    while (*At != 0 && *At != ' ') {
+      At++;
+    }
+    const UINT32 ValueLength = static_cast<UINT32>(At - Value);
+    UINT32 Number = 0;
+    if (SameWord(Key, KeyLength, "ppi")) {
+      if (SameWord(Value, ValueLength, "installed")) {
+        Options.Ppi = PPI_INSTALLED;
+      } else if (SameWord(Value, ValueLength, "absent")) {
+        Options.Ppi = PPI_ABSENT;
+      } else if (ParseNumber(Value, ValueLength, 0xFFFFFFFFu, Number)) {
+        Options.Ppi = PPI_FAILS;
+        Options.PpiStatus = Number;
+      } else {
+        return "bad ppi value";
+      }
+      continue;
+    }
+    if (!ParseNumber(Value, ValueLength, 0xFFFFFFFFu, Number)) {
+      return "bad number";
+    }
+    if (SameWord(Key, KeyLength, "divisor") && Number <= 0xFF) {
+      Options.DivisorCode = static_cast<UINT8>(Number);
+    } else if (SameWord(Key, KeyLength, "bus") && Number <= 0xFF) {
+      Options.Bus = static_cast<UINT8>(Number);
+    } else if (SameWord(Key, KeyLength, "reg40") && Number <= 0xFF) {
+      Options.Reg40 = static_cast<UINT8>(Number);
+    } else if (SameWord(Key, KeyLength, "release") && Number <= 1) {
+      Options.ReleaseHalts = Number != 0;
+    } else if (SameWord(Key, KeyLength, "sink")) {
+      Options.SinkRva = Number;
+    } else if (SameWord(Key, KeyLength, "halt")) {
+      Options.HaltRva = Number;
+    } else {
+      return "unknown option or value out of range";
+    }
+  }
+  return "too many options";
+}

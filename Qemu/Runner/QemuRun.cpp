@@ -1,0 +1,324 @@
+#include "QemuRun.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "LinkMap.h"
+#include "ModuleImageRun.h"
+#include "Trace.h"
+
+extern char **environ;
+
+namespace {
+
+std::string ReadFile(const std::string &Path, std::size_t Limit = 16u << 20) {
+  std::ifstream In(Path, std::ios::binary);
+  std::string Text;
+  if (!In) {
+    return Text;
+  }
+  Text.resize(Limit);
+  In.read(Text.data(), static_cast<std::streamsize>(Limit));
+  Text.resize(static_cast<std::size_t>(In.gcount()));
+  return Text;
+}
+
+std::string ShellQuote(const std::string &Word) {
+  if (Word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=/.,:@") ==
+      std::string::npos) {
+    return Word;
+  }
+  std::string Quoted = "'";
+  for (char C : Word) {
+    Quoted += C == '\'' ? std::string("'\\''") : std::string(1, C);
+  }
+  return Quoted + "'";
+}
+
+std::uint32_t ParseHexWord(const std::string &Text) {
+  return static_cast<std::uint32_t>(std::strtoul(Text.c_str(), nullptr, 16));
+}
+
+std::string BytesFromHex(const std::string &Hex) {
+  std::string Bytes;
+  for (std::size_t At = 0; At + 1 < Hex.size(); At += 2) {
+    Bytes += static_cast<char>(std::stoi(Hex.substr(At, 2), nullptr, 16));
+  }
+  return Bytes;
+}
+
+// Fills the outcome from the loader's debug console text.
+void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
+  std::istringstream Lines(Text);
+  std::string Line;
+  std::string Ended;
+  while (std::getline(Lines, Line)) {
+    std::istringstream Words(Line);
+    std::string Key, A, B, C;
+    Words >> Key >> A >> B >> C;
+    if (Key == "sink") {
+      Outcome.SinkTexts.push_back(BytesFromHex(A));
+    } else if (Key == "return") {
+      Outcome.State.Return = ParseHexWord(A);
+    } else if (Key == "image") {
+      Outcome.LoadBase = ParseHexWord(A);
+    } else if (Key == "registers" && A == "preserved") {
+      Outcome.RegistersPreserved = true;
+    } else if (Key == "error") {
+      Outcome.Error = Outcome.Error.empty() ? Line.substr(6) : Outcome.Error + "; " + Line.substr(6);
+    } else if (Key == "outcome") {
+      Ended = A;
+    } else if (Key == "stack") {
+      Outcome.StackBytes = static_cast<std::uint32_t>(std::strtoul(A.c_str(), nullptr, 10));
+    } else if (Key == "state" && (A == "com1" || A == "com2")) {
+      UartState &Uart = A == "com1" ? Outcome.State.Com1 : Outcome.State.Com2;
+      std::string High;
+      Words.str(Line);
+      Words.clear();
+      Words >> Key >> A >> B >> C >> High;
+      Uart.LineControl = static_cast<std::uint8_t>(ParseHexWord(B));
+      Uart.Divisor = static_cast<std::uint16_t>(ParseHexWord(High) << 8 | ParseHexWord(C));
+    } else if (Key == "state") {
+      const std::uint32_t Value = ParseHexWord(B);
+      if (A == "lpc40") Outcome.State.Lpc40 = Value;
+      if (A == "lpc50") Outcome.State.Lpc50 = Value;
+      if (A == "lpc80") Outcome.State.Lpc80 = Value;
+      if (A == "window88") Outcome.State.Window88 = Value;
+      if (A == "base22") Outcome.State.Bases[0] = Value;
+      if (A == "base23") Outcome.State.Bases[1] = Value;
+      if (A == "base24") Outcome.State.Bases[2] = Value;
+    } else if (Key == "device") {
+      const std::uint32_t Value = ParseHexWord(B);
+      if (A == "edu") Outcome.EduIdentification = Value;
+      if (A == "ahci23") Outcome.Ahci23Version = Value;
+      if (A == "ahci24") Outcome.Ahci24Version = Value;
+    } else if (Key == "peiloader" && A == "done") {
+      Outcome.Completed = Ended != "failed";
+    }
+  }
+  Outcome.State.Halted = Ended == "halted";
+  if (Ended != "returned") {
+    Outcome.State.Return.reset();
+  }
+  Outcome.State.LastSink = Outcome.SinkTexts.empty() ? std::string() : Outcome.SinkTexts.back();
+}
+
+// The module's part of QEMU's trace: the line parameters each UART got last,
+// and the configuration writes after the loader's last set-up write (the
+// base register of 00:18.0 cleared).
+void ParseQemuTrace(const std::string &Text, QemuOutcome &Outcome) {
+  std::istringstream Lines(Text);
+  std::string Line;
+  std::string *LastUart = nullptr;
+  std::vector<QemuConfigWrite> Writes;
+  std::size_t AfterSetUp = 0;
+  while (std::getline(Lines, Line)) {
+    if (Line.find("memory_region_ops_write") != std::string::npos && Line.find("name 'serial'") != std::string::npos) {
+      const std::size_t At = Line.find(" addr 0x");
+      const std::uint32_t Port = At == std::string::npos ? 0 : ParseHexWord(Line.substr(At + 8));
+      LastUart = (Port & ~7u) == 0x3F8 ? &Outcome.Com1Parameters : (Port & ~7u) == 0x2F8 ? &Outcome.Com2Parameters : nullptr;
+    } else if (const std::size_t At = Line.find("serial_update_parameters "); At != std::string::npos) {
+      if (LastUart != nullptr) {
+        *LastUart = Line.substr(At + 25);
+      }
+    } else if (const std::size_t Cfg = Line.find("pci_cfg_write "); Cfg != std::string::npos) {
+      std::istringstream Words(Line.substr(Cfg + 14));
+      std::string Device, Function, Register, Arrow, Value;
+      Words >> Device >> Function >> Register >> Arrow >> Value;
+      if (Register.size() < 2 || Register[0] != '@') {
+        continue;
+      }
+      QemuConfigWrite Write{Function, ParseHexWord(Register.substr(1)), ParseHexWord(Value)};
+      Writes.push_back(Write);
+      if (Write.Function == "00:18.0" && Write.Register == 0x24 && Write.Value == 0) {
+        AfterSetUp = Writes.size();
+      }
+    }
+  }
+  Outcome.ModuleConfigWrites.assign(Writes.begin() + static_cast<std::ptrdiff_t>(AfterSetUp), Writes.end());
+}
+
+// Transmitted bytes show up in the serial files: the module must send nothing.
+void NoteTransmitted(const std::string &Path, const std::string &Name, BoardState &State) {
+  for (unsigned char Byte : ReadFile(Path, 4096)) {
+    State.Unexpected.push_back(Name + ": transmitted " + Hex(Byte, 2));
+  }
+}
+
+std::uint32_t RvaOf(const LinkMap &Map, const std::string &Name) { return Map.Rva(Name).value_or(0); }
+
+}  // namespace
+
+std::string QemuConfigWrite::Text() const {
+  char Text[64];
+  std::snprintf(Text, sizeof Text, "%s @0x%x <- 0x%x", Function.c_str(), Register, Value);
+  return Text;
+}
+
+std::vector<QemuConfigWrite> ExpectedConfigWrites(const QemuSettings &Settings) {
+  std::vector<QemuConfigWrite> Writes = {{"00:1f.0", 0x50, 0xFED08002}, {"00:1f.0", 0x80, 0x3}};
+  if ((Settings.Reg40 & 0x02) == 0) {
+    Writes.push_back({"00:1f.0", 0x40, 0x402});
+  }
+  if (Settings.PpiInstalled && !Settings.PpiStatus && Settings.Bus == 0) {
+    Writes.push_back({"00:16.0", 0x10, 0xF0100000});
+    Writes.push_back({"00:17.0", 0x24, 0xF0200000});
+    Writes.push_back({"00:18.0", 0x24, 0xF0300000});
+  }
+  return Writes;
+}
+
+std::string ExpectedLineParameters(std::uint8_t DivisorCode) {
+  const std::uint8_t Listed[] = {1, 2, 3, 6, 12, 24, 48, 96};
+  unsigned Divisor = 1;
+  for (std::uint8_t Code : Listed) {
+    Divisor = Code == DivisorCode ? Code : Divisor;
+  }
+  return "baudrate=" + std::to_string(115200 / Divisor) + " parity='N' data=8 stop=2";
+}
+
+bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
+  Outcome = QemuOutcome{};
+  std::string Error;
+  const std::optional<LinkMap> Map =
+      ReadLinkMap(Settings.MapPath.empty() ? MapPathFor(Settings.ImagePath) : Settings.MapPath, Error);
+  if (!Map) {
+    Outcome.Error = Error;
+    return false;
+  }
+  std::string Folder = Settings.KeepFolder;
+  if (Folder.empty()) {
+    const char *Tmp = std::getenv("TMPDIR");
+    std::string Template = std::string(Tmp != nullptr && *Tmp != 0 ? Tmp : "/tmp") + "/pei-sim-qemu-XXXXXX";
+    if (mkdtemp(Template.data()) == nullptr) {
+      Outcome.Error = "cannot make a temporary folder";
+      return false;
+    }
+    Folder = Template;
+  } else if (mkdir(Folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    Outcome.Error = "cannot make folder " + Folder;
+    return false;
+  }
+  const std::string TracePath = Folder + "/qemu-trace.txt", ConsolePath = Folder + "/debugcon.txt";
+  const std::string Com1Path = Folder + "/com1.txt", Com2Path = Folder + "/com2.txt";
+  for (const std::string &Path : {TracePath, ConsolePath, Com1Path, Com2Path}) {
+    std::remove(Path.c_str());
+  }
+
+  std::string LoaderArgs = "divisor=" + std::to_string(Settings.DivisorCode) + " bus=" + std::to_string(Settings.Bus) +
+                           " reg40=" + std::to_string(Settings.Reg40) + " release=" + (Settings.ReleaseHalts ? "1" : "0");
+  LoaderArgs += " ppi=" + (Settings.PpiStatus ? Hex(*Settings.PpiStatus, 8) : Settings.PpiInstalled ? "installed" : "absent");
+  LoaderArgs += " sink=" + Hex(RvaOf(*Map, "_SerialWrite"), 8) + " halt=" + Hex(RvaOf(*Map, "_HaltProcessor"), 8);
+
+  std::vector<std::string> Args = {Settings.QemuBinary, "-machine", "q35,hpet=off", "-accel", "tcg", "-nodefaults",
+                                   "-display", "none", "-no-reboot", "-m", "64M",
+                                   "-kernel", Settings.LoaderPath, "-append", LoaderArgs, "-initrd", Settings.ImagePath,
+                                   "-serial", "file:" + Com1Path, "-serial", "file:" + Com2Path,
+                                   "-device", "edu,addr=0x16", "-device", "ich9-ahci,addr=0x17",
+                                   "-device", "ich9-ahci,addr=0x18",
+                                   "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04",
+                                   "-debugcon", "file:" + ConsolePath,
+                                   "-d", "trace:serial_update_parameters,trace:pci_cfg_write,trace:memory_region_ops_write",
+                                   "-D", TracePath};
+  if (Settings.Gdb) {
+    Args.insert(Args.end(), {"-S", "-chardev", "socket,id=gdb0,path=" + Folder + "/gdb.sock,server=on,wait=off",
+                             "-gdb", "chardev:gdb0"});
+  }
+  for (const std::string &Word : Args) {
+    Outcome.CommandLine += (Outcome.CommandLine.empty() ? "" : " ") + ShellQuote(Word);
+  }
+  if (!Settings.KeepFolder.empty()) {
+    std::ofstream(Folder + "/qemu-command.txt") << Outcome.CommandLine << "\n";
+  }
+
+  std::vector<char *> Argv;
+  for (std::string &Word : Args) {
+    Argv.push_back(Word.data());
+  }
+  Argv.push_back(nullptr);
+  posix_spawn_file_actions_t Actions;
+  posix_spawn_file_actions_init(&Actions);
+  const std::string LogPath = Folder + "/qemu-output.txt";
+  posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&Actions, 1, LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&Actions, 1, 2);
+  const auto Start = std::chrono::steady_clock::now();
+  pid_t Child = 0;
+  const int SpawnError = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
+  posix_spawn_file_actions_destroy(&Actions);
+  if (SpawnError != 0) {
+    Outcome.Error = "cannot start " + Settings.QemuBinary + " (is qemu-system-x86 installed?)";
+    return false;
+  }
+  if (Settings.Gdb) {
+    const std::uint32_t Base = 0x00200000;
+    std::printf("QEMU is waiting for gdb. In another terminal:\n  gdb -ex 'set architecture i386' -ex 'target remote %s/gdb.sock' \\\n"
+                "      -ex 'hbreak *0x%08X' -ex continue\nModule routines at load base 0x%08X:\n",
+                Folder.c_str(), Base + RvaOf(*Map, "_ModuleEntry"), Base);
+    std::map<std::uint32_t, std::string> ByAddress;
+    for (const auto &[Name, Rva] : Map->Rvas) {
+      if (Name.rfind("??_", 0) != 0) {  // string literals and other compiler data
+        ByAddress.emplace(Base + Rva, Name);
+      }
+    }
+    for (const auto &[Address, Name] : ByAddress) {
+      std::printf("  0x%08X  %s\n", Address, Name.c_str());
+    }
+    std::fflush(stdout);
+  }
+  int Status = 0;
+  bool TimedOut = false;
+  for (;;) {
+    const pid_t Done = waitpid(Child, &Status, WNOHANG);
+    if (Done == Child) {
+      break;
+    }
+    if (!Settings.Gdb && std::chrono::steady_clock::now() - Start > std::chrono::seconds(Settings.TimeLimitSeconds)) {
+      kill(Child, SIGKILL);
+      waitpid(Child, &Status, 0);
+      TimedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  Outcome.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+
+  const std::string Console = ReadFile(ConsolePath);
+  ParseDebugConsole(Console, Outcome);
+  ParseQemuTrace(ReadFile(TracePath), Outcome);
+  Outcome.State.Bus = Settings.Bus;
+  NoteTransmitted(Com1Path, "COM1", Outcome.State);
+  NoteTransmitted(Com2Path, "COM2", Outcome.State);
+  if (!Outcome.Completed && Outcome.Error.empty()) {
+    if (TimedOut) {
+      Outcome.Error = "time limit of " + std::to_string(Settings.TimeLimitSeconds) + " s reached";
+    } else if (Console.find("peiloader start") == std::string::npos) {
+      const std::string Log = ReadFile(LogPath, 2000);
+      Outcome.Error = "QEMU ended before the loader ran" + (Log.empty() ? std::string() : ": " + Log.substr(0, Log.find('\n')));
+    } else {
+      Outcome.Error = "no completion marker (QEMU ended, exit status " +
+                      std::to_string(WIFEXITED(Status) ? WEXITSTATUS(Status) : -1) + "; a triple fault ends it this way)";
+    }
+  }
+  if (Settings.KeepFolder.empty()) {
+    for (const std::string &Path : {TracePath, ConsolePath, Com1Path, Com2Path, LogPath}) {
+      std::remove(Path.c_str());
+    }
+    rmdir(Folder.c_str());
+  }
+  return true;
+}

@@ -1,0 +1,67 @@
+// Runs the module image on QEMU's q35 machine through the project's PEI
+// loader (a multiboot kernel), and collects what the loader read back from
+// QEMU's devices and what QEMU's own trace recorded.
+#ifndef QEMU_RUNNER_QEMU_RUN_H_
+#define QEMU_RUNNER_QEMU_RUN_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BoardSummary.h"
+
+struct QemuSettings {
+  std::string ImagePath;
+  std::string MapPath;     // empty: the image path with ".map" for its extension
+  std::string LoaderPath;  // the loader kernel (PeiLoader.elf)
+  std::string QemuBinary = "qemu-system-i386";
+  std::uint8_t DivisorCode = 3;  // not QEMU's reset divisor 12, so the run shows a write
+  std::uint8_t Bus = 0;          // QEMU's devices sit on bus 0
+  std::uint8_t Reg40 = 0x00;
+  bool PpiInstalled = true;
+  std::optional<std::uint32_t> PpiStatus;
+  bool ReleaseHalts = false;
+  std::string KeepFolder;  // keep the command line, trace, debug console and serial files here
+  bool Gdb = false;        // start halted, with a gdb stub on a unix socket
+  unsigned TimeLimitSeconds = 20;
+};
+
+// One configuration write QEMU traced: "00:1f.0 @0x50 <- 0xfed08002".
+struct QemuConfigWrite {
+  std::string Function;
+  std::uint32_t Register = 0;
+  std::uint32_t Value = 0;
+  std::string Text() const;
+};
+
+struct QemuOutcome {
+  std::string CommandLine;  // as a shell would take it
+  double WallSeconds = 0;
+  bool Completed = false;   // the loader's completion marker was seen
+  std::string Error;        // why the run did not complete (or what the loader refused)
+  BoardState State;
+  std::vector<std::string> SinkTexts;
+  std::uint32_t StackBytes = 0;
+  bool RegistersPreserved = false;
+  std::uint32_t EduIdentification = 0, Ahci23Version = 0, Ahci24Version = 0;
+  std::uint32_t LoadBase = 0;
+  // QEMU's trace: the last line parameters each UART was given, and the
+  // configuration writes after the loader's own set-up.
+  std::string Com1Parameters, Com2Parameters;
+  std::vector<QemuConfigWrite> ModuleConfigWrites;
+};
+
+// Starts QEMU and waits for it (at most the time limit). Returns false when
+// QEMU could not be started; a run that did not complete has Completed false
+// and Error set.
+bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome);
+
+// The configuration writes the module must leave in QEMU's trace for these
+// settings, in order.
+std::vector<QemuConfigWrite> ExpectedConfigWrites(const QemuSettings &Settings);
+
+// "baudrate=38400 parity='N' data=8 stop=2" for a divisor code.
+std::string ExpectedLineParameters(std::uint8_t DivisorCode);
+
+#endif  // QEMU_RUNNER_QEMU_RUN_H_

@@ -1,0 +1,162 @@
+// The real image on QEMU's q35 machine against the virtual board: the same
+// settings must leave the same summary, QEMU's devices must answer where the
+// module put them, and QEMU's own trace must show the described writes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CommandRun.h"
+#include "ModuleImageRun.h"
+#include "QemuChecks.h"
+#include "QemuRun.h"
+#include "VirtualBoard.h"
+
+namespace {
+
+struct QemuCase {
+  const char *Name;
+  std::uint8_t DivisorCode = 3;
+  std::uint8_t Reg40 = 0x00;
+  bool PpiInstalled = true;
+  std::optional<std::uint32_t> PpiStatus = std::nullopt;
+  bool Release = false;
+  const char *Image = MODULE_IMAGE;
+};
+
+std::vector<QemuCase> Matrix() {
+  return {
+      {"listed code 3"},
+      {"listed code 1", 1},
+      {"listed code 96", 96},
+      {"QEMU's reset code 12", 12},
+      {"unlisted code 0", 0},
+      {"unlisted code 200", 200},
+      {"reg40 bit 1 set", 3, 0x03},
+      {"reg40 bit 1 clear, bit 0 set", 3, 0x01},
+      {"missing PPI, halted", 3, 0, false},
+      {"missing PPI, released", 3, 0, false, std::nullopt, true},
+      {"failing status, halted", 3, 0, true, 0x80000003u},
+      {"failing status, released", 3, 0x02, true, 0x80000003u, true},
+      {"error level image, missing PPI, released", 6, 0, false, std::nullopt, true, DEBUG_LEVEL_IMAGE},
+  };
+}
+
+QemuSettings SettingsFor(const QemuCase &Case) {
+  QemuSettings Settings;
+  Settings.ImagePath = Case.Image;
+  Settings.LoaderPath = PEI_LOADER;
+  Settings.DivisorCode = Case.DivisorCode;
+  Settings.Reg40 = Case.Reg40;
+  Settings.PpiInstalled = Case.PpiInstalled;
+  Settings.PpiStatus = Case.PpiStatus;
+  Settings.ReleaseHalts = Case.Release;
+  return Settings;
+}
+
+VirtualBoard BoardFor(const QemuCase &Case) {
+  BoardSettings Settings;
+  Settings.DivisorCode = Case.DivisorCode;
+  Settings.Bus = 0;
+  Settings.Reg40 = Case.Reg40;
+  Settings.PpiInstalled = Case.PpiInstalled;
+  Settings.PpiStatus = Case.PpiStatus;
+  Settings.ReleaseHalts = Case.Release;
+  return VirtualBoard(Settings);
+}
+
+TEST(Qemu, MatrixAgreesWithTheVirtualBoard) {
+  for (const QemuCase &Case : Matrix()) {
+    SCOPED_TRACE(Case.Name);
+    QemuOutcome Outcome;
+    const QemuSettings Settings = SettingsFor(Case);
+    ASSERT_TRUE(RunOnQemu(Settings, Outcome)) << Outcome.Error;
+    ASSERT_TRUE(Outcome.Completed) << Outcome.Error;
+
+    VirtualBoard Board = BoardFor(Case);
+    ModuleImageStats Stats;
+    std::string Error;
+    ASSERT_TRUE(RunModuleImage(Board, {Case.Image, "", 0x00200000}, Stats, Error)) << Error;
+
+    EXPECT_EQ(BoardSummaryText(Outcome.State), Board.Summary());
+    EXPECT_EQ(BoardExitCode(Outcome.State), Board.ExitCode());
+    EXPECT_EQ(Outcome.SinkTexts, Board.SinkTexts());
+    for (const auto &Check : DeviceChecks(Outcome)) {
+      EXPECT_TRUE(Check.Passed) << Check.Text;
+    }
+    for (const auto &Check : TraceChecks(Settings, Outcome)) {
+      EXPECT_TRUE(Check.Passed) << Check.Text;
+    }
+    if (Outcome.State.Return) {
+      EXPECT_TRUE(Outcome.RegistersPreserved);
+      EXPECT_EQ(Outcome.StackBytes, Stats.StackBytes);
+    }
+  }
+}
+
+TEST(Qemu, TheErrorLevelImageFormsTheStatusMessageFirst) {
+  QemuCase Case{"error level image"};
+  Case.PpiInstalled = false;
+  Case.Image = DEBUG_LEVEL_IMAGE;
+  QemuOutcome Outcome;
+  ASSERT_TRUE(RunOnQemu(SettingsFor(Case), Outcome)) << Outcome.Error;
+  ASSERT_EQ(Outcome.SinkTexts.size(), 2u);
+  EXPECT_EQ(Outcome.SinkTexts[0], "\r\nASSERT_EFI_ERROR (Status = Not Found)\r\n");
+  EXPECT_TRUE(Outcome.State.Halted);
+}
+
+TEST(Qemu, ABusWithoutDevicesIsReported) {
+  const CommandResult Result =
+      RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", MODULE_IMAGE, "--loader", PEI_LOADER, "--bus", "5"});
+  EXPECT_EQ(Result.Exit, 0) << Result.Err;
+  EXPECT_NE(Result.Out.find("05:16.0 reg 0x10: 0xFFFFFFFF"), std::string::npos) << Result.Out;
+  EXPECT_NE(Result.Out.find("on bus 5 the three base-address writes went to functions that do not exist"),
+            std::string::npos);
+}
+
+TEST(Qemu, RunsThatCannotCompleteSayWhy) {
+  QemuSettings Settings = SettingsFor({"no QEMU"});
+  Settings.QemuBinary = "/nonexistent/qemu-system-i386";
+  QemuOutcome Outcome;
+  EXPECT_FALSE(RunOnQemu(Settings, Outcome));
+  EXPECT_NE(Outcome.Error.find("cannot start"), std::string::npos) << Outcome.Error;
+
+  // The loader refuses a file that is not a PE32 image: the link map is fine,
+  // the "image" is the map itself.
+  const CommandResult Result = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", PEI_LOADER, "--map",
+                                                             std::string(MODULE_IMAGE).replace(
+                                                                 std::string(MODULE_IMAGE).size() - 3, 3, "map"),
+                                                             "--loader", PEI_LOADER});
+  EXPECT_EQ(Result.Exit, 4);
+  EXPECT_NE(Result.Err.find("did not complete: no MZ header"), std::string::npos) << Result.Err;
+
+  const CommandResult Usage = RunCommandLine(PEI_SIM_PATH, {"qemu"});
+  EXPECT_EQ(Usage.Exit, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Qemu, ChecksCatchAWrongOrderARateAndAMissingDevice) {
+  QemuSettings Settings = SettingsFor({"checks"});
+  QemuOutcome Outcome;
+  Outcome.Com1Parameters = Outcome.Com2Parameters = ExpectedLineParameters(3);
+  Outcome.ModuleConfigWrites = ExpectedConfigWrites(Settings);
+  for (const auto &Check : TraceChecks(Settings, Outcome)) {
+    EXPECT_TRUE(Check.Passed) << Check.Text;
+  }
+  std::swap(Outcome.ModuleConfigWrites[0], Outcome.ModuleConfigWrites[1]);
+  Outcome.Com2Parameters = ExpectedLineParameters(12);
+  const auto Checks = TraceChecks(Settings, Outcome);
+  EXPECT_TRUE(Checks[0].Passed);
+  EXPECT_FALSE(Checks[1].Passed);
+  EXPECT_FALSE(Checks[2].Passed);
+
+  Outcome.State.Bases[0] = 0xF0100000;  // programmed, but nothing answers there
+  EXPECT_FALSE(DeviceChecks(Outcome)[0].Passed);
+  EXPECT_TRUE(DeviceChecks(Outcome)[1].Passed);  // not programmed, nothing answers: right
+  EXPECT_EQ(ExpectedLineParameters(200), "baudrate=115200 parity='N' data=8 stop=2");
+}
+
+}  // namespace
