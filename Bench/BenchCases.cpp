@@ -47,6 +47,8 @@ const std::vector<BenchCase> &BenchCases() {
   static const std::vector<BenchCase> Cases = {
       ROW("assertion line", PrintAscii(Buffer, kSize, "ASSERT %a(%d): %a\n", kPath, 1210, kCheck),
           "ASSERT %s(%d): %s\n", kPath, 1210, kCheck),
+      ROW("status message", PrintAscii(Buffer, kSize, "\nASSERT_EFI_ERROR (Status = %r)\n", 0x8000000Eu),
+          "\r\nASSERT_EFI_ERROR (Status = %s)\r\n", "Not Found"),
       ROW("guid", PrintAscii(Buffer, kSize, "%g", &kGuid), GUID_PEER_FORMAT, GUID_PEER_ARGS),
       ROW("%d", PrintAscii(Buffer, kSize, "%d", 123456789), "%d", 123456789),
       ROW("%ld", PrintAscii(Buffer, kSize, "%ld", -9223372036854775807LL), "%lld", -9223372036854775807LL),

@@ -17,6 +17,9 @@ set(IA32_LINK_FLAGS
   /merge:.rdata=.text /merge:.data=.text /section:.text,ERW /dynamicbase /opt:ref
 )
 
+# The post-link step that compacts the headers (a host tool).
+add_subdirectory(${CMAKE_SOURCE_DIR}/Tools/PeCompact ${CMAKE_BINARY_DIR}/Tools/PeCompact)
+
 # add_ia32_image(<target> OUTPUT <file.efi> ENTRY <symbol> SOURCES <...> [DEFINES <...>] [INCLUDES <...>])
 # Builds <file.efi> and <file>.map beside it in the build tree.
 function(add_ia32_image target)
@@ -50,9 +53,10 @@ function(add_ia32_image target)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${out_name}.map)
   add_custom_command(
     OUTPUT ${out} ${map}
-    COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${out};/map:${map};/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${objects}"
+    COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${out}.linked;/map:${map};/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${objects}"
             -P ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake
-    DEPENDS ${objects} ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake
+    COMMAND $<TARGET_FILE:pe-compact> ${out}.linked ${out}
+    DEPENDS ${objects} ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake pe-compact
     COMMENT "Linking IA-32 image ${IMG_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${out} ${map})

@@ -4,7 +4,7 @@
 #include "Library/IoLib.h"
 #include "PlatformOps.h"
 
-const EFI_GUID gBusInfoPpiGuid = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5}};
+alignas(4) const EFI_GUID gBusInfoPpiGuid = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5}};
 
 UINT8 UartParity = 0;
 UINT8 UartBreak = 0;
@@ -45,7 +45,7 @@ struct DEVICE_BASE {
   UINT32 Value;
 };
 
-const DEVICE_BASE mDeviceBases[] = {
+alignas(4) const DEVICE_BASE mDeviceBases[] = {
     {22, 0, 0x10, 0xF0100000},
     {23, 0, 0x24, 0xF0200000},
     {24, 0, 0x24, 0xF0300000},

@@ -33,7 +33,8 @@ inline BOOLEAN DebugPrintLevelEnabled(UINT32 ErrorLevel) {
 void DebugPrintArgs(UINT32 ErrorLevel, const CHAR8 *Format, PRINT_ARG_LIST *Args);
 
 template <class... ARGS> inline void DebugPrintArgsTo(UINT32 ErrorLevel, const CHAR8 *Format, ARGS... Args) {
-  const PRINT_ARG List[sizeof...(ARGS) + 1] = {MakePrintArg(Args)..., PRINT_ARG{0, 0, PRINT_ARG_UINT32}};
+  // One record per argument (one unused record when there are none).
+  const PRINT_ARG List[sizeof...(ARGS) + (sizeof...(ARGS) == 0)] = {MakePrintArg(Args)...};
   PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
   DebugPrintArgs(ErrorLevel, Format, &Cursor);
 }
@@ -67,7 +68,30 @@ template <UINTN N> struct SOURCE_PATH_TEXT {
   }
 };
 
-template <SOURCE_PATH_TEXT Path> constexpr const CHAR8 *SourcePathOf() { return Path.Text; }
+// The path as the image stores it: exactly its characters and a terminator
+// (the extension the transform drops leaves no zeros behind), byte aligned
+// (no padding to 16 bytes in front of it).
+template <SOURCE_PATH_TEXT Path> struct SOURCE_PATH_STORE {
+  static constexpr UINTN Length = [] {
+    UINTN Count = 0;
+    while (Path.Text[Count] != 0) {
+      Count++;
+    }
+    return Count;
+  }();
+  struct TEXT {
+    CHAR8 Text[Length + 1];
+  };
+  alignas(1) static constexpr TEXT Value = [] {
+    TEXT Stored{};
+    for (UINTN Index = 0; Index < Length; Index++) {
+      Stored.Text[Index] = Path.Text[Index];
+    }
+    return Stored;
+  }();
+};
+
+template <SOURCE_PATH_TEXT Path> constexpr const CHAR8 *SourcePathOf() { return SOURCE_PATH_STORE<Path>::Value.Text; }
 
 #define ASSERT(Expression)                                               \
   do {                                                                   \

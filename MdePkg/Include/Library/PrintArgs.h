@@ -14,7 +14,8 @@ enum PRINT_ARG_KIND : UINT8 {
   PRINT_ARG_POINTER,
 };
 
-// Value bits split in two halves so the record stays 4-byte aligned (12 bytes)
+// Value bits split in two halves (a 32-bit value carries its 64-bit
+// extension) so the record stays 4-byte aligned (12 bytes)
 // on the 32-bit target; a host pointer keeps all of its bits.
 struct PRINT_ARG {
   UINT32 Low;
@@ -46,8 +47,11 @@ template <class T> inline PRINT_ARG MakePrintArg(T Value) {
     static_assert(static_cast<T>(1) / 2 == 0 && sizeof(T) <= 8, "print arguments are integers or pointers");
     constexpr bool Signed = static_cast<T>(-1) < static_cast<T>(0);
     if constexpr (sizeof(T) <= 4) {
+      // The upper half holds the 64-bit extension by the value's own
+      // signedness, so that a reader need not look at the kind.
       const UINT32 Bits = static_cast<UINT32>(Value);
-      return PRINT_ARG{Bits, 0, Signed ? PRINT_ARG_INT32 : PRINT_ARG_UINT32};
+      const UINT32 Extension = Signed && static_cast<INT32>(Bits) < 0 ? 0xFFFFFFFFu : 0u;
+      return PRINT_ARG{Bits, Extension, Signed ? PRINT_ARG_INT32 : PRINT_ARG_UINT32};
     } else {
       const UINT64 Bits = static_cast<UINT64>(Value);
       return PRINT_ARG{static_cast<UINT32>(Bits), static_cast<UINT32>(Bits >> 32),
@@ -67,33 +71,23 @@ inline const PRINT_ARG *PrintArgTakeNext(PRINT_ARG_LIST *Args) {
   return Args->Next++;
 }
 
-inline UINT32 PrintArgTake32(PRINT_ARG_LIST *Args) {
+// The next argument as a number of up to 64 bits, or with AsPointer as an
+// address (0 when the record holds no pointer). One reader, so the image
+// carries one copy of it.
+inline UINT64 PrintArgTakeAs(PRINT_ARG_LIST *Args, bool AsPointer) {
   const PRINT_ARG *Arg = PrintArgTakeNext(Args);
-  return Arg == nullptr ? 0 : Arg->Low;
-}
-
-inline UINT64 PrintArgTake64(PRINT_ARG_LIST *Args) {
-  const PRINT_ARG *Arg = PrintArgTakeNext(Args);
-  if (Arg == nullptr) {
+  if (Arg == nullptr || (AsPointer && Arg->Kind != PRINT_ARG_POINTER)) {
     return 0;
   }
-  switch (Arg->Kind) {
-    case PRINT_ARG_INT32:
-      return static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Arg->Low)));
-    case PRINT_ARG_UINT32:
-      return Arg->Low;
-    default:
-      return (static_cast<UINT64>(Arg->High) << 32) | Arg->Low;
-  }
+  return (static_cast<UINT64>(Arg->High) << 32) | Arg->Low;
 }
 
+inline UINT32 PrintArgTake32(PRINT_ARG_LIST *Args) { return static_cast<UINT32>(PrintArgTakeAs(Args, false)); }
+
+inline UINT64 PrintArgTake64(PRINT_ARG_LIST *Args) { return PrintArgTakeAs(Args, false); }
+
 inline const void *PrintArgTakePointer(PRINT_ARG_LIST *Args) {
-  const PRINT_ARG *Arg = PrintArgTakeNext(Args);
-  if (Arg == nullptr || Arg->Kind != PRINT_ARG_POINTER) {
-    return nullptr;
-  }
-  const UINT64 Bits = (static_cast<UINT64>(Arg->High) << 32) | Arg->Low;
-  return reinterpret_cast<const void *>(static_cast<__UINTPTR_TYPE__>(Bits));
+  return reinterpret_cast<const void *>(static_cast<__UINTPTR_TYPE__>(PrintArgTakeAs(Args, true)));
 }
 
 #endif  // MDEPKG_LIBRARY_PRINT_ARGS_H_

@@ -40,7 +40,8 @@ CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base);
 // FormatToBuffer with the arguments given directly. A literal format is
 // checked against the arguments at compile time.
 template <class... ARGS> inline UINTN PrintArgsTo(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ARGS... Args) {
-  const PRINT_ARG List[sizeof...(ARGS) + 1] = {MakePrintArg(Args)..., PRINT_ARG{0, 0, PRINT_ARG_UINT32}};
+  // One record per argument (one unused record when there are none).
+  const PRINT_ARG List[sizeof...(ARGS) + (sizeof...(ARGS) == 0)] = {MakePrintArg(Args)...};
   PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
   return FormatToBuffer(Buffer, BufferSize, Format, &Cursor);
 }

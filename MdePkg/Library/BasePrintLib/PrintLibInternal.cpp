@@ -1,150 +1,152 @@
 // The format engine. One pass over the format: each format character (a
 // literal, a line end or a whole directive) becomes a field, and every field
-// is laid out through FillChars against the end position, so output stops
-// exactly there wherever it falls.
+// is laid out against the end position, so output stops exactly there
+// wherever it falls.
+//
+// Written for size: the image carries one form of each step. Bulk work goes
+// through memchr and memcpy, which the host's C library does quickly and the
+// image's runtime does in a few bytes.
 #include "Library/BaseLib.h"
 #include "Library/DebugLib.h"
 #include "Library/PrintLib.h"
-#include "PrintDigits.h"
-#include "PrintScan.h"
 #include "StatusText.h"
 
 namespace {
 
-using namespace print_internal;
+// Explicit alignments keep the compiler from padding constants of 16 bytes
+// and more to 16 in the image.
+alignas(1) const CHAR8 mDigits[] = "0123456789ABCDEF";
 
-#define GUID_TEXT_VALUES 11u  // Data1, Data2, Data3 and the eight bytes of Data4
+// Directive flag characters, and the flag bit each sets as a shift count.
+const CHAR8 mFlagCharacters[] = "-+ ,Ll.";
+const UINT8 mFlagShifts[] = {0, 1, 2, 3, 4, 4, 11};
+static_assert(1u << 0 == PF_ALIGN_LEFT && 1u << 1 == PF_SHOW_PLUS && 1u << 2 == PF_SHOW_SPACE &&
+              1u << 3 == PF_GROUP_THOUSANDS && 1u << 4 == PF_VALUE_64 && 1u << 11 == PF_HAS_PRECISION);
 
-// Per-character state, reset at the start of every format character.
+// Records rendered through a nested PrintAscii into the scratch area. Each
+// byte describes one value: its offset in the record times 4, plus 0 for a
+// byte, 1 for a 16-bit field read with LoadUnaligned16, 2 for one 32-bit read.
+#define RECORD_FIELD(Offset, Size) static_cast<UINT8>((Offset) << 2 | (Size))
+const UINT8 mGuidFields[] = {RECORD_FIELD(0, 2),  RECORD_FIELD(4, 1),  RECORD_FIELD(6, 1),  RECORD_FIELD(8, 0),
+                             RECORD_FIELD(9, 0),  RECORD_FIELD(10, 0), RECORD_FIELD(11, 0), RECORD_FIELD(12, 0),
+                             RECORD_FIELD(13, 0), RECORD_FIELD(14, 0), RECORD_FIELD(15, 0)};
+// Month, Day, Year, Hour, Minute.
+const UINT8 mTimeFields[] = {RECORD_FIELD(2, 0), RECORD_FIELD(3, 0), RECORD_FIELD(0, 1), RECORD_FIELD(4, 0),
+                             RECORD_FIELD(5, 0)};
+const UINT8 mStatusFields[] = {RECORD_FIELD(0, 2)};
+#define RECORD_VALUES_MAX (sizeof mGuidFields)
+
+// Format characters that are not literal text: the terminator, line ends and
+// the start of a directive.
+bool EndsLiteralRun(CHAR8 Character) {
+  return Character == '%' || Character == '\n' || Character == '\r' || Character == 0;
+}
+
+// The values of Record, as Fields describes them, formatted by Format into
+// Scratch as 32-bit unsigned arguments. Out of line, so that its records
+// take stack only while it runs.
+__attribute__((noinline)) const CHAR8 *RecordText(const UINT8 *Record, const UINT8 *Fields, UINTN Count,
+                                                  const CHAR8 *Format, CHAR8 *Scratch) {
+  PRINT_ARG Values[RECORD_VALUES_MAX];
+  for (UINTN Index = 0; Index < Count; Index++) {
+    const UINT8 *Field = Record + (Fields[Index] >> 2);
+    UINT32 Value = Field[0];
+    if ((Fields[Index] & 3) == 1) {
+      Value = LoadUnaligned16(Field);
+    } else if ((Fields[Index] & 3) == 2) {
+      __builtin_memcpy(&Value, Field, sizeof Value);
+    }
+    Values[Index] = PRINT_ARG{Value, 0, PRINT_ARG_UINT32};
+  }
+  PRINT_ARG_LIST Cursor = {Values, Values + Count};
+  FormatToBuffer(Scratch, PRINT_SCRATCH_SIZE, Format, &Cursor);
+  return Scratch;
+}
+
+// The name of a status, or null when it has none.
+const CHAR8 *StatusName(EFI_STATUS Status) {
+  if ((Status & 0x80000000u) != 0) {
+    const UINT32 Code = Status & 0x7FFFFFFFu;
+    return Code - 1 < ERROR_STATUS_COUNT ? ErrorStatusText(Code) : nullptr;
+  }
+  return Status < WARNING_STATUS_COUNT ? WarningStatusText(Status) : nullptr;
+}
+
+// Per-character state, reset at the start of every format character, with
+// the storage a field's text may point at.
 struct FIELD {
   UINT32 Flags;
   UINTN Width;
   UINTN Precision;
-  UINTN Count;
-  CHAR8 Prefix;  // 0 for none, else '-', '+' or ' '
-  BOOLEAN Grouping;
-  UINTN GroupCounter;
-  const CHAR8 *Text;  // first unit of a text, or the most significant digit of a number
-};
-
-// Storage a conversion may point its text at; lives in FormatToBuffer's frame.
-struct FIELD_STORAGE {
+  UINTN Count;        // characters of the field proper, the prefix included
+  const CHAR8 *Text;  // first unit of the field's text
+  CHAR8 Prefix;       // 0 for none, else '-', '+' or ' '
+  CHAR8 Units[4];     // a one-character text or a line end, with its terminator
+  CHAR8 Digits[28];   // a number's digits, most significant first, with commas
   CHAR8 Scratch[PRINT_SCRATCH_SIZE];
-  CHAR8 Units[4];  // a one-character text: 1-byte or CHAR16, with its terminator
 };
 
-CHAR8 *LayOutField(CHAR8 *Position, CHAR8 *End, FIELD *Field) {
-  const UINT32 Flags = Field->Flags;
-  const BOOLEAN IsNumber = (Flags & PF_NUMBER_LAYOUT) != 0;
-  const UINTN UnitSize = (Flags & PF_TEXT_CHAR16) != 0 ? 2 : 1;
-
-  if (!IsNumber) {
-    // Count the units of the text; the precision bound is tested first so
-    // that nothing beyond it is ever read.
-    const UINTN Limit = (Flags & PF_HAS_PRECISION) != 0 ? Field->Precision : ~static_cast<UINTN>(0);
-    UINTN Count = 0;
-    if (UnitSize == 1) {
-      Count = TextLength(Field->Text, Limit);
-    } else {
-      while (Count < Limit && WideUnitAt(Field->Text + 2 * Count) != 0) {
-        Count++;
-      }
-    }
-    Field->Count = Count;
+void SetWidthOrPrecision(FIELD *Field, UINTN Value) {
+  if ((Field->Flags & PF_HAS_PRECISION) != 0) {
+    Field->Precision = Value;
+  } else {
+    Field->Width = Value;
+    Field->Flags |= PF_HAS_WIDTH;
   }
-  if (Field->Precision < Field->Count) {
-    Field->Precision = Field->Count;
-  }
-
-  const BOOLEAN HasWidth = (Flags & PF_HAS_WIDTH) != 0;
-  const BOOLEAN AlignLeft = (Flags & PF_ALIGN_LEFT) != 0;
-  const INT32 WidthFill = static_cast<INT32>(Field->Width - Field->Precision);
-  const INT32 PrecisionFill = static_cast<INT32>(Field->Precision - Field->Count);
-
-  if (HasWidth && !AlignLeft && WidthFill > 0) {
-    Position = FillChars(Position, End, WidthFill, ' ');
-  }
-  if (IsNumber && Field->Prefix != 0) {
-    Position = FillChars(Position, End, 1, static_cast<UINT8>(Field->Prefix));
-  }
-  if (PrecisionFill > 0) {
-    Position = FillChars(Position, End, PrecisionFill, IsNumber ? '0' : ' ');
-  }
-
-  const CHAR8 *Text = Field->Text;
-  UINTN Index = Field->Prefix != 0 ? 1 : 0;
-  if (!Field->Grouping) {
-    // Without commas every remaining unit is written in order; only those
-    // that fit before the end position are read.
-    UINTN Room = static_cast<UINTN>(End - Position);
-    UINTN Units = Field->Count > Index ? Field->Count - Index : 0;
-    Units = Units < Room ? Units : Room;
-    if (IsNumber) {
-      // Digits stand least significant first: reverse four at a time.
-      for (; Units >= 4; Units -= 4) {
-        UINT32 Four;
-        __builtin_memcpy(&Four, Text - 3, 4);
-        Four = __builtin_bswap32(Four);
-        __builtin_memcpy(Position, &Four, 4);
-        Position += 4;
-        Text -= 4;
-      }
-      if ((Units & 2) != 0) {
-        Position[0] = Text[0];
-        Position[1] = Text[-1];
-        Position += 2;
-        Text -= 2;
-      }
-      if ((Units & 1) != 0) {
-        *Position++ = *Text;
-      }
-      Units = 0;
-    } else if (UnitSize == 1) {
-      CopyBytes(Position, Text, Units);
-    } else {
-      for (UINTN Unit = 0; Unit < Units; Unit++) {
-        Position[Unit] = Text[2 * Unit];
-      }
-    }
-    Position += Units;
-    Index = Field->Count;
-  }
-  // Grouped digits (only decimal numbers are grouped): a comma after every
-  // third digit counted by the group counter, none after the last.
-  while (Index < Field->Count) {
-    Position = FillChars(Position, End, 1, static_cast<UINT8>(*Text--));
-    Index++;
-    if (++Field->GroupCounter == 3) {
-      Field->GroupCounter = 0;
-      Index++;
-      if (Index >= Field->Count) {
-        break;
-      }
-      Position = FillChars(Position, End, 1, ',');
-    }
-  }
-
-  if (HasWidth && AlignLeft && WidthFill > 0) {
-    Position = FillChars(Position, End, WidthFill, ' ');
-  }
-  return Position;
 }
 
+// Reads the flags, width and precision of the directive whose '%' is at
+// Format; returns the position of its conversion character (or of the
+// format's 0).
+__attribute__((noinline)) const CHAR8 *ParseDirective(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
+  for (;;) {
+    const CHAR8 Character = *++Format;
+    if (Character >= '0' && Character <= '9') {
+      // A number; a leading '0' before any '.' also asks for zero fill.
+      // The first non-digit is read next as a directive character.
+      if (Character == '0' && (Field->Flags & PF_HAS_PRECISION) == 0) {
+        Field->Flags |= PF_FILL_ZEROS;
+      }
+      UINTN Value = 0;
+      for (; *Format >= '0' && *Format <= '9'; Format++) {
+        Value = Value * 10 + static_cast<UINTN>(*Format - '0');
+      }
+      Format--;
+      SetWidthOrPrecision(Field, Value);
+    } else if (Character == '*') {
+      SetWidthOrPrecision(Field, static_cast<UINT32>(PrintArgTakeAs(Args, false)));
+    } else {
+      const CHAR8 *Flag = mFlagCharacters;
+      while (*Flag != 0 && *Flag != Character) {
+        Flag++;
+      }
+      if (*Flag == 0) {
+        return Format;  // the conversion character, the format's 0 included
+      }
+      Field->Flags |= 1u << mFlagShifts[Flag - mFlagCharacters];
+    }
+  }
+}
 
-// Turns a number conversion into a digit-string field.
-void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
-  if ((Field->Flags & PF_SHOW_SPACE) != 0) {
+// Turns a number conversion into a digit-string field: ValueToText gives the
+// digits least significant first; they are laid down most significant first,
+// with a comma after every group of three when grouping, so that the layout
+// copies them like any text.
+__attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
+  UINT32 Flags = Field->Flags;
+  if ((Flags & PF_SHOW_SPACE) != 0) {
     Field->Prefix = ' ';
   }
-  if ((Field->Flags & PF_SHOW_PLUS) != 0) {
+  if ((Flags & PF_SHOW_PLUS) != 0) {
     Field->Prefix = '+';
   }
+  bool Grouping = false;
   UINT32 Base = 16;
-  if ((Field->Flags & PF_BASE_16) == 0) {
+  if ((Flags & PF_BASE_16) == 0) {
     Base = 10;
-    if ((Field->Flags & PF_GROUP_THOUSANDS) != 0) {
-      Field->Grouping = true;
-      Field->Flags &= ~PF_FILL_ZEROS;
+    if ((Flags & PF_GROUP_THOUSANDS) != 0) {
+      Grouping = true;
+      Flags &= ~PF_FILL_ZEROS;
       Field->Precision = 1;
     }
     if (static_cast<INT64>(Value) < 0) {
@@ -152,268 +154,219 @@ void PrepareNumber(FIELD *Field, UINT64 Value, CHAR8 *Scratch) {
       Value = 0 - Value;
     }
   }
-
-  CHAR8 *MostSignificant = WriteDigits(Scratch, Value, Base);
-  Field->Count = static_cast<UINTN>(MostSignificant - Scratch);
+  const CHAR8 *Digit = ValueToText(Field->Scratch, Value, Base);
+  UINTN Digits = static_cast<UINTN>(Digit - Field->Scratch);
   if (Value == 0 && Field->Precision == 0) {
-    Field->Count = 0;
+    Digits = 0;
   }
-  if (Field->Grouping) {
-    // The counter starts so that the first comma follows the leading group.
-    const UINTN Rest = Field->Count % 3;
-    Field->GroupCounter = Rest == 0 ? 0 : 3 - Rest;
-    if (Field->Count != 0) {
-      Field->Count += (Field->Count - 1) / 3;
+  // The group counter starts so that the first comma follows the leading group.
+  UINTN GroupCounter = (3 - Digits % 3) % 3;
+  CHAR8 *Out = Field->Digits;
+  for (; Digits != 0; Digits--) {
+    *Out++ = *Digit--;
+    if (Grouping && ++GroupCounter == 3 && Digits != 1) {
+      GroupCounter = 0;
+      *Out++ = ',';
     }
   }
+  Field->Text = Field->Digits;
+  Field->Count = static_cast<UINTN>(Out - Field->Digits);
   if (Field->Prefix != 0) {
     Field->Count++;
     Field->Precision++;
   }
-  Field->Flags |= PF_NUMBER_LAYOUT;
-  Field->Text = MostSignificant;
-
+  Flags |= PF_NUMBER_LAYOUT;
   const UINT32 ZeroFillMask = PF_FILL_ZEROS | PF_HAS_WIDTH | PF_ALIGN_LEFT | PF_HAS_PRECISION;
-  if ((Field->Flags & ZeroFillMask) == (PF_FILL_ZEROS | PF_HAS_WIDTH)) {
+  if ((Flags & ZeroFillMask) == (PF_FILL_ZEROS | PF_HAS_WIDTH)) {
     Field->Precision = Field->Width;
   }
+  Field->Flags = Flags;
 }
 
-// The GUID, time and unnamed-status texts are PrintAscii calls into the
-// scratch area with 32-bit unsigned arguments; their records are filled in
-// place, which keeps the three renderings small in the firmware image. They
-// stay out of line so that their records take stack only while they run,
-// not in every frame of the engine.
-inline PRINT_ARG Unsigned32(UINT32 Value) { return PRINT_ARG{Value, 0, PRINT_ARG_UINT32}; }
+// Conversion characters by class: numbers, texts, records, 'c', 'r', line
+// ends. Any other character is a one-character text of itself.
+alignas(1) const CHAR8 mConversions[] = "dxXpaSsgtcr\n\r";
+enum CONVERSION : UINTN {
+  CONVERT_D, CONVERT_X, CONVERT_UPPER_X, CONVERT_P,  // numbers
+  CONVERT_A, CONVERT_UPPER_S, CONVERT_S,             // texts
+  CONVERT_G, CONVERT_T,                              // records
+  CONVERT_C, CONVERT_R,
+  CONVERT_LINE_FEED, CONVERT_CARRIAGE_RETURN,
+  CONVERT_OTHER
+};
 
-const CHAR8 *PrintToScratch(CHAR8 *Scratch, const CHAR8 *Format, const PRINT_ARG *Records, UINTN Count) {
-  PRINT_ARG_LIST Cursor = {Records, Records + Count};
-  FormatToBuffer(Scratch, PRINT_SCRATCH_SIZE, Format, &Cursor);
-  return Scratch;
-}
-
-__attribute__((noinline)) const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *Scratch) {
-  if ((Status & 0x80000000u) != 0) {
-    const UINT32 Code = Status & 0x7FFFFFFFu;
-    if (Code >= 1 && Code <= ERROR_STATUS_COUNT) {
-      return ErrorStatusText(Code);
-    }
-  } else if (Status < WARNING_STATUS_COUNT) {
-    return WarningStatusText(Status);
+// Prepares the field of the conversion character at Format; returns the
+// position after the format characters it consumed.
+__attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
+  const CHAR8 Conversion = *Format;
+  Field->Units[0] = Conversion;
+  Field->Units[1] = 0;
+  if (Conversion == 0) {
+    // The format ended inside the directive: an empty text.
+    Field->Precision = 0;
+    return Format;
   }
-  const PRINT_ARG Record = Unsigned32(Status);
-  return PrintToScratch(Scratch, "%08X", &Record, 1);
-}
-
-// Data1 with one 32-bit read, Data2 and Data3 with LoadUnaligned16, Data4
-// byte by byte: the record may lie at any address.
-__attribute__((noinline)) const CHAR8 *GuidText(const void *Guid, CHAR8 *Scratch) {
-  if (Guid == nullptr) {
-    return "<null guid>";
+  Format++;
+  const void *Found = __builtin_memchr(mConversions, Conversion, sizeof mConversions - 1);
+  const UINTN Class = Found == nullptr ? CONVERT_OTHER : static_cast<UINTN>(static_cast<const CHAR8 *>(Found) - mConversions);
+  // Every conversion up to 'r' takes one argument; texts and records a pointer.
+  UINT64 Argument = 0;
+  if (Class <= CONVERT_R) {
+    Argument = PrintArgTakeAs(Args, Class - CONVERT_A <= CONVERT_T - CONVERT_A);
   }
-  const UINT8 *Bytes = static_cast<const UINT8 *>(Guid);
-  PRINT_ARG Records[GUID_TEXT_VALUES];
-  UINT32 Data1;
-  __builtin_memcpy(&Data1, Bytes, sizeof(Data1));
-  Records[0] = Unsigned32(Data1);
-  Records[1] = Unsigned32(LoadUnaligned16(Bytes + 4));
-  Records[2] = Unsigned32(LoadUnaligned16(Bytes + 6));
-  for (UINTN Index = 0; Index < 8; Index++) {
-    Records[3 + Index] = Unsigned32(Bytes[8 + Index]);
-  }
-  return PrintToScratch(Scratch, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Records, GUID_TEXT_VALUES);
-}
+  const auto *Pointer = reinterpret_cast<const CHAR8 *>(static_cast<__UINTPTR_TYPE__>(Argument));
 
-// Month, Day, Year (one 16-bit read, at any alignment), Hour, Minute.
-__attribute__((noinline)) const CHAR8 *TimeText(const void *Time, CHAR8 *Scratch) {
-  if (Time == nullptr) {
-    return "<null time>";
-  }
-  const UINT8 *Bytes = static_cast<const UINT8 *>(Time);
-  UINT16 Year;
-  __builtin_memcpy(&Year, Bytes, sizeof(Year));
-  const PRINT_ARG Records[] = {Unsigned32(Bytes[2]), Unsigned32(Bytes[3]), Unsigned32(Year), Unsigned32(Bytes[4]),
-                               Unsigned32(Bytes[5])};
-  return PrintToScratch(Scratch, "%02d/%02d/%04d  %02d:%02d", Records, 5);
-}
-
-// A line end at Format ('\n' or '\r'); returns the position after it.
-const CHAR8 *LineEnd(const CHAR8 *Format, FIELD *Field) {
-  if (Format[0] == '\n') {
-    Field->Text = "\r\n";
-    return Format + (Format[1] == '\r' ? 2 : 1);
-  }
-  if (Format[1] == '\n') {
-    Field->Text = "\r\n";
-    return Format + 2;
-  }
-  Field->Text = "\r";
-  return Format + 1;
-}
-
-const CHAR8 *ConvertText(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage);
-
-// The conversion character at Format ends a directive; returns the position
-// after the format characters it consumed.
-const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
-  UINT64 Value;
-  switch (*Format) {
-    case 'd':
-      if ((Field->Flags & PF_VALUE_64) != 0) {
-        Value = PrintArgTake64(Args);
-      } else {
-        Value = static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(PrintArgTake32(Args))));
-      }
-      break;
-    case 'X':
-      Field->Flags |= PF_FILL_ZEROS;
-      [[fallthrough]];
-    case 'x':
+  if (Class <= CONVERT_P) {
+    if (Class != CONVERT_D) {
       Field->Flags |= PF_BASE_16;
-      Value = (Field->Flags & PF_VALUE_64) != 0 ? PrintArgTake64(Args) : PrintArgTake32(Args);
-      break;
-    case 'p':
-      Field->Flags &= ~(PF_SHOW_PLUS | PF_SHOW_SPACE | PF_VALUE_64);
-      Field->Flags |= PF_FILL_ZEROS | PF_BASE_16;
-      Value = PrintArgTake32(Args);
-      break;
-    default:
-      return ConvertText(Format, Field, Args, Storage);
-  }
-  PrepareNumber(Field, Value, Storage->Scratch);
-  return Format + 1;
-}
-
-// The text conversions, and any character that is no conversion.
-const CHAR8 *ConvertText(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
-  switch (*Format) {
-    case 'a':
-      Field->Text = static_cast<const CHAR8 *>(PrintArgTakePointer(Args));
-      if (Field->Text == nullptr) {
-        Field->Text = "<null string>";
-      }
-      if ((Field->Flags & PF_HAS_PRECISION) == 0) {
-        Field->Precision = 0;
-      }
-      return Format + 1;
-    case 's':
-    case 'S':
-      Field->Flags |= PF_TEXT_CHAR16;
-      Field->Text = static_cast<const CHAR8 *>(PrintArgTakePointer(Args));
-      if (Field->Text == nullptr) {
-        Field->Text = "<null string>";
-        Field->Flags &= ~PF_TEXT_CHAR16;
-      }
-      if ((Field->Flags & PF_HAS_PRECISION) == 0) {
-        Field->Precision = 0;
-      }
-      return Format + 1;
-    case 'c': {
-      Field->Flags |= PF_TEXT_CHAR16;
-      const UINT32 Character = PrintArgTake32(Args) & 0xFFFFu;
-      Storage->Units[0] = static_cast<CHAR8>(Character & 0xFFu);
-      Storage->Units[1] = static_cast<CHAR8>(Character >> 8);
-      Storage->Units[2] = 0;
-      Storage->Units[3] = 0;
-      Field->Text = Storage->Units;
-      return Format + 1;
-    }
-    case 'g':
-      Field->Text = GuidText(PrintArgTakePointer(Args), Storage->Scratch);
-      return Format + 1;
-    case 't':
-      Field->Text = TimeText(PrintArgTakePointer(Args), Storage->Scratch);
-      return Format + 1;
-    case 'r':
-      Field->Text = StatusText(PrintArgTake32(Args), Storage->Scratch);
-      return Format + 1;
-    case '\n':
-    case '\r':
-      return LineEnd(Format, Field);
-    default:
-      Storage->Units[0] = *Format;
-      Storage->Units[1] = 0;
-      Field->Text = Storage->Units;
-      return Format + 1;
-  }
-}
-
-// Parses the directive that starts with the '%' at Format and prepares its
-// field; returns the position after it. At the end of the format inside the
-// directive the field is an empty text and the position is that of the 0.
-const CHAR8 *Directive(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args, FIELD_STORAGE *Storage) {
-  for (Format++;;) {
-    CHAR8 Character = *Format;
-    if (Character >= '0' && Character <= '9') {
-      // A number; a leading '0' before any '.' also asks for zero fill. The
-      // first non-digit is read next as a directive character.
-      if (Character == '0' && (Field->Flags & PF_HAS_PRECISION) == 0) {
+      if (Class != CONVERT_X) {
         Field->Flags |= PF_FILL_ZEROS;
       }
-      UINTN Value = 0;
-      do {
-        Value = Value * 10 + static_cast<UINTN>(Character - '0');
-        Character = *++Format;
-      } while (Character >= '0' && Character <= '9');
-      if ((Field->Flags & PF_HAS_PRECISION) != 0) {
-        Field->Precision = Value;
-      } else {
-        Field->Width = Value;
-        Field->Flags |= PF_HAS_WIDTH;
+      if (Class == CONVERT_P) {
+        Field->Flags &= ~(PF_SHOW_PLUS | PF_SHOW_SPACE | PF_VALUE_64);
       }
-      continue;
     }
-    switch (Character) {
-      case '-':
-        Field->Flags |= PF_ALIGN_LEFT;
-        break;
-      case '+':
-        Field->Flags |= PF_SHOW_PLUS;
-        break;
-      case ' ':
-        Field->Flags |= PF_SHOW_SPACE;
-        break;
-      case ',':
-        Field->Flags |= PF_GROUP_THOUSANDS;
-        break;
-      case 'L':
-      case 'l':
-        Field->Flags |= PF_VALUE_64;
-        break;
-      case '.':
-        Field->Flags |= PF_HAS_PRECISION;
-        break;
-      case '*': {
-        const UINTN Value = PrintArgTake32(Args);
-        if ((Field->Flags & PF_HAS_PRECISION) != 0) {
-          Field->Precision = Value;
-        } else {
-          Field->Width = Value;
-          Field->Flags |= PF_HAS_WIDTH;
-        }
-        break;
-      }
-      case 0:
-        Field->Precision = 0;
-        Field->Text = "";
-        return Format;
-      default:
-        return Convert(Format, Field, Args, Storage);
+    if ((Field->Flags & PF_VALUE_64) == 0) {
+      Argument = Class == CONVERT_D ? static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Argument)))
+                                    : static_cast<UINT32>(Argument);
     }
-    Format++;
+    PrepareNumber(Field, Argument);
+  } else if (Class <= CONVERT_S) {
+    Field->Text = Pointer;
+    if (Class != CONVERT_A) {
+      Field->Flags |= PF_TEXT_CHAR16;
+    }
+    if (Pointer == nullptr) {
+      Field->Text = "<null string>";
+      Field->Flags &= ~PF_TEXT_CHAR16;
+    }
+    if ((Field->Flags & PF_HAS_PRECISION) == 0) {
+      Field->Precision = 0;
+    }
+  } else if (Class == CONVERT_C) {
+    Field->Flags |= PF_TEXT_CHAR16;
+    Field->Units[0] = static_cast<CHAR8>(Argument);
+    Field->Units[1] = static_cast<CHAR8>(Argument >> 8);
+    Field->Units[2] = 0;
+    Field->Units[3] = 0;
+  } else if (Class <= CONVERT_R) {
+    // The GUID, time and unnamed-status texts: a nested PrintAscii into the
+    // scratch area. A named status is its name.
+    const UINT8 *Fields = mGuidFields;
+    UINTN Count = sizeof mGuidFields;
+    const CHAR8 *RecordFormat = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
+    Field->Text = "<null guid>";
+    if (Class == CONVERT_T) {
+      Fields = mTimeFields;
+      Count = sizeof mTimeFields;
+      RecordFormat = "%02d/%02d/%04d  %02d:%02d";
+      Field->Text = "<null time>";
+    }
+    const UINT32 Status = static_cast<UINT32>(Argument);
+    if (Class == CONVERT_R) {
+      Field->Text = StatusName(Status);
+      Pointer = Field->Text == nullptr ? reinterpret_cast<const CHAR8 *>(&Status) : nullptr;
+      Fields = mStatusFields;
+      Count = sizeof mStatusFields;
+      RecordFormat = "%08X";
+    }
+    if (Pointer != nullptr) {
+      Field->Text = RecordText(reinterpret_cast<const UINT8 *>(Pointer), Fields, Count, RecordFormat, Field->Scratch);
+    }
+  } else if (Class != CONVERT_OTHER) {
+    // "\n", "\r\n" and "\n\r" are one line end; a lone "\r" stays itself.
+    Field->Units[0] = '\r';
+    Field->Units[1] = '\n';
+    Field->Units[2] = 0;
+    if (*Format == (Conversion ^ '\n' ^ '\r')) {
+      Format++;
+    } else if (Conversion == '\r') {
+      Field->Units[1] = 0;
+    }
   }
+  return Format;
+}
+
+// One character at Position, unless it has reached End.
+inline CHAR8 *PutChar(CHAR8 *Position, CHAR8 *End, CHAR8 Character) {
+  if (Position < End) {
+    *Position++ = Character;
+  }
+  return Position;
+}
+
+// Lays the field out at Buffer. A text's units are counted up to its
+// terminator and, with a precision, no further than the precision: nothing
+// beyond either is read.
+__attribute__((noinline)) CHAR8 *LayOutField(CHAR8 *Buffer, CHAR8 *End, FIELD *Field) {
+  const UINT32 Flags = Field->Flags;
+  const CHAR8 *Text = Field->Text;
+  const bool Wide = (Flags & PF_TEXT_CHAR16) != 0;
+  UINTN Count = Field->Count;
+  if ((Flags & PF_NUMBER_LAYOUT) == 0) {
+    const UINTN Limit = (Flags & PF_HAS_PRECISION) != 0 ? Field->Precision : ~static_cast<UINTN>(0);
+    if (!Wide) {
+      const void *Zero = __builtin_memchr(Text, 0, Limit);
+      Count = Zero == nullptr ? Limit : static_cast<UINTN>(static_cast<const CHAR8 *>(Zero) - Text);
+    } else {
+      while (Count < Limit && (Text[2 * Count] | Text[2 * Count + 1]) != 0) {
+        Count++;
+      }
+    }
+  }
+  const UINTN Precision = Field->Precision < Count ? Count : Field->Precision;
+  const INT32 WidthFill = (Flags & PF_HAS_WIDTH) != 0 ? static_cast<INT32>(Field->Width - Precision) : 0;
+  if ((Flags & PF_ALIGN_LEFT) == 0) {
+    Buffer = FillChars(Buffer, End, WidthFill, ' ');
+  }
+  UINTN Units = Count;
+  if (Field->Prefix != 0) {
+    Buffer = PutChar(Buffer, End, Field->Prefix);
+    Units--;
+  }
+  Buffer = FillChars(Buffer, End, static_cast<INT32>(Precision - Count), (Flags & PF_NUMBER_LAYOUT) != 0 ? '0' : ' ');
+  if (!Wide) {
+    // What fits of a 1-byte text (or of a number's digits), at once.
+    const UINTN Room = static_cast<UINTN>(End - Buffer);
+    Units = Units < Room ? Units : Room;
+    __builtin_memcpy(Buffer, Text, Units);
+    Buffer += Units;
+  } else {
+    for (UINTN Unit = 0; Unit < Units; Unit++) {
+      Buffer = PutChar(Buffer, End, Text[2 * Unit]);  // the low byte of each unit
+    }
+  }
+  if ((Flags & PF_ALIGN_LEFT) != 0) {
+    Buffer = FillChars(Buffer, End, WidthFill, ' ');
+  }
+  return Buffer;
 }
 
 }  // namespace
 
 CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
-  for (INT32 Index = 0; Index < Count && Position < End; Index++) {
-    *Position++ = static_cast<CHAR8>(Character & 0xFFu);
+  for (; Count > 0 && Position < End; Count--) {
+    *Position++ = static_cast<CHAR8>(Character);
   }
   return Position;
 }
 
-CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) { return WriteDigits(Scratch, Value, Base); }
+CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
+  *Scratch = 0;
+  do {
+    UINT32 Remainder;
+    if ((Value >> 32) == 0 && Base != 0) {
+      // A 32-bit dividend needs no 64-bit division: the same digits.
+      const UINT32 Low = static_cast<UINT32>(Value);
+      Remainder = Low % Base;
+      Value = Low / Base;
+    } else {
+      Value = DivU64x32Remainder(Value, Base, &Remainder);
+    }
+    *++Scratch = mDigits[Remainder & 0xF];
+  } while (Value != 0);
+  return Scratch;
+}
 
 UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT_ARG_LIST *Args) {
   if (BufferSize == 0) {
@@ -431,28 +384,20 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
     Format = "";  // a null format was reported while measuring it; render nothing
   }
 
-  FIELD_STORAGE Storage;
-  FIELD Field = {};
-  while (*Format != 0) {
-    if (Buffer == End) {
-      break;
-    }
+  FIELD Field;
+  Field.Flags = 0;
+  while (*Format != 0 && Buffer != End) {
     if (!EndsLiteralRun(*Format)) {
-      // A run of literal characters: each is a one-character text of itself,
-      // which amounts to copying them until the run or the room ends.
-      // The first character is known to be literal, and there is room for it.
-      const UINTN Run = 1 + LiteralRunLength(Format + 1, static_cast<UINTN>(End - Buffer) - 1);
-      CopyBytes(Buffer, Format, Run);
-      Buffer += Run;
-      Format += Run;
+      *Buffer++ = *Format++;  // a literal is a one-character text of itself
       continue;
     }
-    Field = FIELD{0, 0, 1, 0, 0, false, 0, nullptr};
+    __builtin_memset(&Field, 0, __builtin_offsetof(FIELD, Units));
+    Field.Precision = 1;
+    Field.Text = Field.Units;
     if (*Format == '%') {
-      Format = Directive(Format, &Field, Args, &Storage);
-    } else {
-      Format = LineEnd(Format, &Field);
+      Format = ParseDirective(Format, &Field, Args);
     }
+    Format = Convert(Format, &Field, Args);
     Buffer = LayOutField(Buffer, End, &Field);
   }
 

@@ -5,7 +5,9 @@
 
 namespace {
 
-constexpr CHAR8 mStatusNames[] =
+// Explicit alignments keep the compiler from padding large constants to 16
+// bytes in the image.
+alignas(1) constexpr CHAR8 mStatusNames[] =
     // WarningStatusText, by status value 0..5
     "Success\0"
     "Warning Unknown Glyph\0"
@@ -65,7 +67,7 @@ consteval NAME_OFFSETS IndexNames() {
   return Name == kNameCount ? Offsets : NAME_OFFSETS{};
 }
 
-constexpr NAME_OFFSETS mOffsets = IndexNames();
+alignas(2) constexpr NAME_OFFSETS mOffsets = IndexNames();
 // Every name is there, no more and no fewer.
 static_assert(mOffsets.At[kNameCount - 1] != 0, "a status name is missing or extra");
 
