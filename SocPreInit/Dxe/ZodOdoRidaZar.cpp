@@ -38,22 +38,28 @@ namespace {
 // 24: 4800, 48: 2400, 96: 1200); any other code selects 115200.
 const UINT8 mListedDivisorCodes[] = {1, 2, 3, 6, 12, 24, 48, 96};
 
+// The offset of a function's register within its bus's 1 MiB of
+// configuration space.
+constexpr UINT32 PcieFunctionOffset(UINT32 Device, UINT32 Function, UINT32 Register) {
+  return (Device << 15) + (Function << 12) + Register;
+}
+
+UINTN PcieConfigAddress(UINTN Bus, UINT32 FunctionOffset) {
+  return static_cast<UINTN>(PcdPcieBase) + (Bus << 20) + FunctionOffset;
+}
+
+// Device base-address table: device, function and register (as their offset
+// within the bus), and the value written, in the order they are written.
 struct DEVICE_BASE {
-  UINT8 Device;
-  UINT8 Function;
-  UINT8 Register;
+  UINT32 FunctionOffset;
   UINT32 Value;
 };
 
 alignas(4) const DEVICE_BASE mDeviceBases[] = {
-    {22, 0, 0x10, 0xF0100000},
-    {23, 0, 0x24, 0xF0200000},
-    {24, 0, 0x24, 0xF0300000},
+    {PcieFunctionOffset(22, 0, 0x10), 0xF0100000},
+    {PcieFunctionOffset(23, 0, 0x24), 0xF0200000},
+    {PcieFunctionOffset(24, 0, 0x24), 0xF0300000},
 };
-
-UINTN PcieConfigAddress(UINTN Bus, UINTN Device, UINTN Function, UINTN Register) {
-  return static_cast<UINTN>(PcdPcieBase) + (Bus << 20) + (Device << 15) + (Function << 12) + Register;
-}
 
 UINT32 LegacyConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register) {
   return 0x80000000u | (Bus << 16) | (Device << 11) | (Function << 8) | Register;
@@ -68,8 +74,15 @@ UINT32 LineRateOf(UINT8 Code) {
   return LEGACY_UART_CLOCK_RATE;
 }
 
-void WriteLineControl(UINT8 LatchBit) {
-  const UINT8 Value = static_cast<UINT8>(UART_LCR_8_DATA_2_STOP | LatchBit | (UartParity << 3) | (UartBreak << 6));
+// The line fields are read from the image each time a line-control value is
+// formed. Nothing in the module writes them, so an optimiser would fold them
+// to their initial 0; the volatile reads keep the two bytes in the image and
+// make them take effect when an integrator or a debugger changes them.
+UINT8 ReadLineField(const UINT8 &Field) { return *const_cast<const volatile UINT8 *>(&Field); }
+
+__attribute__((noinline)) void WriteLineControl(UINT8 LatchBit) {
+  const UINT8 Value = static_cast<UINT8>(UART_LCR_8_DATA_2_STOP | LatchBit | (ReadLineField(UartParity) << 3) |
+                                         (ReadLineField(UartBreak) << 6));
   PortWrite8(COM2_BASE + UART_LINE_CONTROL, Value);
   PortWrite8(COM1_BASE + UART_LINE_CONTROL, Value);
 }
@@ -102,7 +115,7 @@ EFI_STATUS LegacyUartInit() {
 }
 
 void EnableD31IoBase() {
-  const UINTN Address = PcieConfigAddress(0, LPC_DEVICE, 0, LPC_IO_BASE_REGISTER);
+  const UINTN Address = PcieConfigAddress(0, PcieFunctionOffset(LPC_DEVICE, 0, LPC_IO_BASE_REGISTER));
   if ((PlatformLoad8(Address) & LPC_IO_BASE_ENABLED) != 0) {
     return;
   }
@@ -124,7 +137,7 @@ EFI_STATUS SocPreInitEntry(const EFI_PEI_SERVICES **PeiServices) {
   }
   for (const DEVICE_BASE &Row : mDeviceBases) {
     const UINT8 Bus = PlatformLoad8(PhysicalAddressOf(Ppi) + __builtin_offsetof(BUS_INFO_PPI, BusNumber));
-    MmioStore32(PcieConfigAddress(Bus, Row.Device, Row.Function, Row.Register), Row.Value);
+    MmioStore32(PcieConfigAddress(Bus, Row.FunctionOffset), Row.Value);
   }
   return EFI_SUCCESS;
 }

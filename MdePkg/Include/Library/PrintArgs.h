@@ -75,8 +75,11 @@ inline const PRINT_ARG *PrintArgTakeNext(PRINT_ARG_LIST *Args) {
 // address (0 when the record holds no pointer). One reader, so the image
 // carries one copy of it.
 inline UINT64 PrintArgTakeAs(PRINT_ARG_LIST *Args, bool AsPointer) {
-  const PRINT_ARG *Arg = PrintArgTakeNext(Args);
-  if (Arg == nullptr || (AsPointer && Arg->Kind != PRINT_ARG_POINTER)) {
+  if (Args == nullptr || Args->Next >= Args->End) {
+    return 0;
+  }
+  const PRINT_ARG *Arg = Args->Next++;
+  if (AsPointer && Arg->Kind != PRINT_ARG_POINTER) {
     return 0;
   }
   return (static_cast<UINT64>(Arg->High) << 32) | Arg->Low;

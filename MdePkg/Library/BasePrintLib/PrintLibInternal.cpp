@@ -3,38 +3,102 @@
 // is laid out against the end position, so output stops exactly there
 // wherever it falls.
 //
-// Written for size: the image carries one form of each step. Bulk work goes
-// through memchr and memcpy, which the host's C library does quickly and the
-// image's runtime does in a few bytes.
+// Written for size. Bulk work goes through memchr and memcpy, which the
+// host's C library does quickly and the image's runtime in a few bytes.
 #include "Library/BaseLib.h"
 #include "Library/DebugLib.h"
 #include "Library/PrintLib.h"
 #include "StatusText.h"
 
+// A few steps have two forms, chosen here and nowhere else: the IA-32 image
+// carries the compact form of each (size wins in the image), the host build
+// that the benchmarks measure the quick one. The host suites run the whole
+// engine vector set on the quick forms, the IA-32 engine test image on the
+// compact ones.
+#if defined(__i386__)
+#define PRINT_COMPACT 1
+#else
+#define PRINT_COMPACT 0
+#endif
+
 namespace {
 
-// Explicit alignments keep the compiler from padding constants of 16 bytes
-// and more to 16 in the image.
-alignas(1) const CHAR8 mDigits[] = "0123456789ABCDEF";
+// Conversion characters by class: numbers, texts, 'c', records, line ends.
+// Any other character is a one-character text of itself.
+enum CONVERSION : UINTN {
+  CONVERT_D, CONVERT_X, CONVERT_UPPER_X, CONVERT_P,  // numbers
+  CONVERT_A, CONVERT_UPPER_S, CONVERT_S,             // texts
+  CONVERT_C,
+  CONVERT_G, CONVERT_T, CONVERT_R,                   // records
+  CONVERT_LINE_FEED, CONVERT_CARRIAGE_RETURN,
+  CONVERT_OTHER
+};
 
-// Directive flag characters, and the flag bit each sets as a shift count.
-const CHAR8 mFlagCharacters[] = "-+ ,Ll.";
-const UINT8 mFlagShifts[] = {0, 1, 2, 3, 4, 4, 11};
+// A record rendered through a nested PrintAscii into the scratch area ('g',
+// 't' and an unnamed 'r'): where its format, null text and value list lie in
+// the engine's constants. A value byte is the field's offset in the record
+// times 4, plus 0 for a byte, 1 for a 16-bit field read with
+// LoadUnaligned16, 2 for one 32-bit read.
+struct RECORD_KIND {
+  UINT8 FormatAt, NullAt, FieldsAt, Count;
+};
+#define RECORD_FIELD(Offset, Size) static_cast<UINT8>((Offset) << 2 | (Size))
+
+// Every constant of the engine in one block, the most used first.
+struct ENGINE_DATA {
+  CHAR8 Digits[sizeof "0123456789ABCDEF"];
+  CHAR8 FlagCharacters[sizeof "-+ ,Ll."];
+  UINT8 FlagShifts[7];   // the flag bit each flag character sets, as a shift count
+  UINT8 NumberFlags[4];  // what 'd', 'x', 'X' and 'p' add to the flags
+  CHAR8 Conversions[sizeof "dxXpaSscgtr\n\r"];
+  RECORD_KIND Records[3];  // 'g', 't', 'r'
+  UINT8 GuidFields[11];    // Data1, Data2, Data3, Data4[0..7]
+  UINT8 TimeFields[5];     // Month, Day, Year, Hour, Minute
+  UINT8 StatusFields[1];
+  CHAR8 NullString[sizeof "<null string>"];
+  CHAR8 NullGuid[sizeof "<null guid>"];
+  CHAR8 NullTime[sizeof "<null time>"];
+  CHAR8 StatusFormat[sizeof "%08X"];
+  CHAR8 TimeFormat[sizeof "%02d/%02d/%04d  %02d:%02d"];
+  CHAR8 GuidFormat[sizeof "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x"];
+};
+#define DATA_AT(Member) static_cast<UINT8>(__builtin_offsetof(ENGINE_DATA, Member))
+
+alignas(1) const ENGINE_DATA mEngineData = {
+    "0123456789ABCDEF",
+    "-+ ,Ll.",
+    {0, 1, 2, 3, 4, 4, 11},
+    {0, PF_BASE_16, PF_BASE_16 | PF_FILL_ZEROS, PF_BASE_16 | PF_FILL_ZEROS},
+    "dxXpaSscgtr\n\r",
+    {{DATA_AT(GuidFormat), DATA_AT(NullGuid), DATA_AT(GuidFields), 11},
+     {DATA_AT(TimeFormat), DATA_AT(NullTime), DATA_AT(TimeFields), 5},
+     {DATA_AT(StatusFormat), 0, DATA_AT(StatusFields), 1}},
+    {RECORD_FIELD(0, 2), RECORD_FIELD(4, 1), RECORD_FIELD(6, 1), RECORD_FIELD(8, 0), RECORD_FIELD(9, 0),
+     RECORD_FIELD(10, 0), RECORD_FIELD(11, 0), RECORD_FIELD(12, 0), RECORD_FIELD(13, 0), RECORD_FIELD(14, 0),
+     RECORD_FIELD(15, 0)},
+    {RECORD_FIELD(2, 0), RECORD_FIELD(3, 0), RECORD_FIELD(0, 1), RECORD_FIELD(4, 0), RECORD_FIELD(5, 0)},
+    {RECORD_FIELD(0, 2)},
+    "<null string>",
+    "<null guid>",
+    "<null time>",
+    "%08X",
+    "%02d/%02d/%04d  %02d:%02d",
+    "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+};
+static_assert(sizeof(ENGINE_DATA) < 256, "the record kinds reach their texts by 8-bit offsets");
 static_assert(1u << 0 == PF_ALIGN_LEFT && 1u << 1 == PF_SHOW_PLUS && 1u << 2 == PF_SHOW_SPACE &&
               1u << 3 == PF_GROUP_THOUSANDS && 1u << 4 == PF_VALUE_64 && 1u << 11 == PF_HAS_PRECISION);
+#define RECORD_VALUES_MAX (sizeof mEngineData.GuidFields)
 
-// Records rendered through a nested PrintAscii into the scratch area. Each
-// byte describes one value: its offset in the record times 4, plus 0 for a
-// byte, 1 for a 16-bit field read with LoadUnaligned16, 2 for one 32-bit read.
-#define RECORD_FIELD(Offset, Size) static_cast<UINT8>((Offset) << 2 | (Size))
-const UINT8 mGuidFields[] = {RECORD_FIELD(0, 2),  RECORD_FIELD(4, 1),  RECORD_FIELD(6, 1),  RECORD_FIELD(8, 0),
-                             RECORD_FIELD(9, 0),  RECORD_FIELD(10, 0), RECORD_FIELD(11, 0), RECORD_FIELD(12, 0),
-                             RECORD_FIELD(13, 0), RECORD_FIELD(14, 0), RECORD_FIELD(15, 0)};
-// Month, Day, Year, Hour, Minute.
-const UINT8 mTimeFields[] = {RECORD_FIELD(2, 0), RECORD_FIELD(3, 0), RECORD_FIELD(0, 1), RECORD_FIELD(4, 0),
-                             RECORD_FIELD(5, 0)};
-const UINT8 mStatusFields[] = {RECORD_FIELD(0, 2)};
-#define RECORD_VALUES_MAX (sizeof mGuidFields)
+// The engine's constants through a pointer the compiler must keep in a
+// register: each use is then a short offset from it rather than a full
+// address, and the image needs one base relocation per routine instead of
+// one per use.
+inline const ENGINE_DATA *EngineData() {
+  const ENGINE_DATA *Data = &mEngineData;
+  __asm__("" : "+r"(Data));
+  return Data;
+}
 
 // Format characters that are not literal text: the terminator, line ends and
 // the start of a directive.
@@ -63,15 +127,6 @@ __attribute__((noinline)) const CHAR8 *RecordText(const UINT8 *Record, const UIN
   return Scratch;
 }
 
-// The name of a status, or null when it has none.
-const CHAR8 *StatusName(EFI_STATUS Status) {
-  if ((Status & 0x80000000u) != 0) {
-    const UINT32 Code = Status & 0x7FFFFFFFu;
-    return Code - 1 < ERROR_STATUS_COUNT ? ErrorStatusText(Code) : nullptr;
-  }
-  return Status < WARNING_STATUS_COUNT ? WarningStatusText(Status) : nullptr;
-}
-
 // Per-character state, reset at the start of every format character, with
 // the storage a field's text may point at.
 struct FIELD {
@@ -82,7 +137,7 @@ struct FIELD {
   const CHAR8 *Text;  // first unit of the field's text
   CHAR8 Prefix;       // 0 for none, else '-', '+' or ' '
   CHAR8 Units[4];     // a one-character text or a line end, with its terminator
-  CHAR8 Digits[28];   // a number's digits, most significant first, with commas
+  CHAR8 Digits[27];   // a number's digits, most significant first, with commas (26 at most)
   CHAR8 Scratch[PRINT_SCRATCH_SIZE];
 };
 
@@ -95,10 +150,14 @@ void SetWidthOrPrecision(FIELD *Field, UINTN Value) {
   }
 }
 
+// The field's one-character text (or line end, or CHAR16 unit), the bytes of
+// Units little-endian, and its terminator: one 32-bit store.
+inline void SetUnits(FIELD *Field, UINT32 Units) { __builtin_memcpy(Field->Units, &Units, sizeof Units); }
+
 // Reads the flags, width and precision of the directive whose '%' is at
 // Format; returns the position of its conversion character (or of the
 // format's 0).
-__attribute__((noinline)) const CHAR8 *ParseDirective(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
+const CHAR8 *ParseDirective(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
   for (;;) {
     const CHAR8 Character = *++Format;
     if (Character >= '0' && Character <= '9') {
@@ -116,22 +175,42 @@ __attribute__((noinline)) const CHAR8 *ParseDirective(const CHAR8 *Format, FIELD
     } else if (Character == '*') {
       SetWidthOrPrecision(Field, static_cast<UINT32>(PrintArgTakeAs(Args, false)));
     } else {
-      const CHAR8 *Flag = mFlagCharacters;
-      while (*Flag != 0 && *Flag != Character) {
+      const ENGINE_DATA *Data = EngineData();
+      UINTN Flag = 0;
+      while (Data->FlagCharacters[Flag] != 0 && Data->FlagCharacters[Flag] != Character) {
         Flag++;
       }
-      if (*Flag == 0) {
+      if (Data->FlagCharacters[Flag] == 0) {
         return Format;  // the conversion character, the format's 0 included
       }
-      Field->Flags |= 1u << mFlagShifts[Flag - mFlagCharacters];
+      Field->Flags |= 1u << Data->FlagShifts[Flag];
     }
   }
 }
 
-// Turns a number conversion into a digit-string field: ValueToText gives the
-// digits least significant first; they are laid down most significant first,
-// with a comma after every group of three when grouping, so that the layout
-// copies them like any text.
+// Divides Value by Base and returns the digit of the remainder: one 64-by-32
+// division per digit, the smallest code. (The quick form for the host takes
+// a 32-bit dividend with a 32-bit division: the same digit either way.)
+inline CHAR8 NextDigit(UINT64 &Value, UINT32 Base) {
+  UINT32 Remainder;
+#if PRINT_COMPACT
+  Value = DivU64x32Remainder(Value, Base, &Remainder);
+#else
+  if ((Value >> 32) == 0 && Base != 0) {
+    const UINT32 Low = static_cast<UINT32>(Value);
+    Remainder = Low % Base;
+    Value = Low / Base;
+  } else {
+    Value = DivU64x32Remainder(Value, Base, &Remainder);
+  }
+#endif
+  return EngineData()->Digits[Remainder & 0xF];
+}
+
+// Turns a number conversion into a digit-string field. The digits are laid
+// down from the right end of the field's digit store, so that they read most
+// significant first, with a comma in front of every further group of three
+// when grouping; the layout then copies them like any text.
 __attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
   UINT32 Flags = Field->Flags;
   if ((Flags & PF_SHOW_SPACE) != 0) {
@@ -154,23 +233,21 @@ __attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
       Value = 0 - Value;
     }
   }
-  const CHAR8 *Digit = ValueToText(Field->Scratch, Value, Base);
-  UINTN Digits = static_cast<UINTN>(Digit - Field->Scratch);
-  if (Value == 0 && Field->Precision == 0) {
-    Digits = 0;
+  CHAR8 *const Right = Field->Digits + sizeof Field->Digits;
+  CHAR8 *Out = Right;
+  if (Value != 0 || Field->Precision != 0) {  // 0 with precision 0 has no digit
+    UINTN Group = 0;
+    do {
+      if (Grouping && Group == 3) {
+        *--Out = ',';
+        Group = 0;
+      }
+      *--Out = NextDigit(Value, Base);
+      Group++;
+    } while (Value != 0);
   }
-  // The group counter starts so that the first comma follows the leading group.
-  UINTN GroupCounter = (3 - Digits % 3) % 3;
-  CHAR8 *Out = Field->Digits;
-  for (; Digits != 0; Digits--) {
-    *Out++ = *Digit--;
-    if (Grouping && ++GroupCounter == 3 && Digits != 1) {
-      GroupCounter = 0;
-      *Out++ = ',';
-    }
-  }
-  Field->Text = Field->Digits;
-  Field->Count = static_cast<UINTN>(Out - Field->Digits);
+  Field->Text = Out;
+  Field->Count = static_cast<UINTN>(Right - Out);
   if (Field->Prefix != 0) {
     Field->Count++;
     Field->Precision++;
@@ -183,48 +260,35 @@ __attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
   Field->Flags = Flags;
 }
 
-// Conversion characters by class: numbers, texts, records, 'c', 'r', line
-// ends. Any other character is a one-character text of itself.
-alignas(1) const CHAR8 mConversions[] = "dxXpaSsgtcr\n\r";
-enum CONVERSION : UINTN {
-  CONVERT_D, CONVERT_X, CONVERT_UPPER_X, CONVERT_P,  // numbers
-  CONVERT_A, CONVERT_UPPER_S, CONVERT_S,             // texts
-  CONVERT_G, CONVERT_T,                              // records
-  CONVERT_C, CONVERT_R,
-  CONVERT_LINE_FEED, CONVERT_CARRIAGE_RETURN,
-  CONVERT_OTHER
-};
-
 // Prepares the field of the conversion character at Format; returns the
 // position after the format characters it consumed.
 __attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
   const CHAR8 Conversion = *Format;
-  Field->Units[0] = Conversion;
-  Field->Units[1] = 0;
+  SetUnits(Field, static_cast<UINT8>(Conversion));
   if (Conversion == 0) {
     // The format ended inside the directive: an empty text.
     Field->Precision = 0;
     return Format;
   }
   Format++;
-  const void *Found = __builtin_memchr(mConversions, Conversion, sizeof mConversions - 1);
-  const UINTN Class = Found == nullptr ? CONVERT_OTHER : static_cast<UINTN>(static_cast<const CHAR8 *>(Found) - mConversions);
-  // Every conversion up to 'r' takes one argument; texts and records a pointer.
+  const ENGINE_DATA *Data = EngineData();
+  UINTN Class = 0;
+  while (Data->Conversions[Class] != 0 && Data->Conversions[Class] != Conversion) {
+    Class++;
+  }
+  // Every conversion up to 'r' takes one argument: a pointer for the texts,
+  // 'g' and 't', a number for the others.
   UINT64 Argument = 0;
   if (Class <= CONVERT_R) {
-    Argument = PrintArgTakeAs(Args, Class - CONVERT_A <= CONVERT_T - CONVERT_A);
+    const UINT32 TakesPointer = 1u << CONVERT_A | 1u << CONVERT_UPPER_S | 1u << CONVERT_S | 1u << CONVERT_G | 1u << CONVERT_T;
+    Argument = PrintArgTakeAs(Args, ((TakesPointer >> Class) & 1) != 0);
   }
   const auto *Pointer = reinterpret_cast<const CHAR8 *>(static_cast<__UINTPTR_TYPE__>(Argument));
 
   if (Class <= CONVERT_P) {
-    if (Class != CONVERT_D) {
-      Field->Flags |= PF_BASE_16;
-      if (Class != CONVERT_X) {
-        Field->Flags |= PF_FILL_ZEROS;
-      }
-      if (Class == CONVERT_P) {
-        Field->Flags &= ~(PF_SHOW_PLUS | PF_SHOW_SPACE | PF_VALUE_64);
-      }
+    Field->Flags |= Data->NumberFlags[Class];
+    if (Class == CONVERT_P) {
+      Field->Flags &= ~(PF_SHOW_PLUS | PF_SHOW_SPACE | PF_VALUE_64);
     }
     if ((Field->Flags & PF_VALUE_64) == 0) {
       Argument = Class == CONVERT_D ? static_cast<UINT64>(static_cast<INT64>(static_cast<INT32>(Argument)))
@@ -237,7 +301,7 @@ __attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field
       Field->Flags |= PF_TEXT_CHAR16;
     }
     if (Pointer == nullptr) {
-      Field->Text = "<null string>";
+      Field->Text = Data->NullString;
       Field->Flags &= ~PF_TEXT_CHAR16;
     }
     if ((Field->Flags & PF_HAS_PRECISION) == 0) {
@@ -245,33 +309,21 @@ __attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field
     }
   } else if (Class == CONVERT_C) {
     Field->Flags |= PF_TEXT_CHAR16;
-    Field->Units[0] = static_cast<CHAR8>(Argument);
-    Field->Units[1] = static_cast<CHAR8>(Argument >> 8);
-    Field->Units[2] = 0;
-    Field->Units[3] = 0;
+    SetUnits(Field, static_cast<UINT16>(Argument));  // the unit, then a 0 unit
   } else if (Class <= CONVERT_R) {
     // The GUID, time and unnamed-status texts: a nested PrintAscii into the
     // scratch area. A named status is its name.
-    const UINT8 *Fields = mGuidFields;
-    UINTN Count = sizeof mGuidFields;
-    const CHAR8 *RecordFormat = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
-    Field->Text = "<null guid>";
-    if (Class == CONVERT_T) {
-      Fields = mTimeFields;
-      Count = sizeof mTimeFields;
-      RecordFormat = "%02d/%02d/%04d  %02d:%02d";
-      Field->Text = "<null time>";
-    }
+    const RECORD_KIND &Kind = Data->Records[Class - CONVERT_G];
+    const auto *Texts = reinterpret_cast<const CHAR8 *>(Data);
+    Field->Text = Texts + Kind.NullAt;
     const UINT32 Status = static_cast<UINT32>(Argument);
     if (Class == CONVERT_R) {
       Field->Text = StatusName(Status);
       Pointer = Field->Text == nullptr ? reinterpret_cast<const CHAR8 *>(&Status) : nullptr;
-      Fields = mStatusFields;
-      Count = sizeof mStatusFields;
-      RecordFormat = "%08X";
     }
     if (Pointer != nullptr) {
-      Field->Text = RecordText(reinterpret_cast<const UINT8 *>(Pointer), Fields, Count, RecordFormat, Field->Scratch);
+      Field->Text = RecordText(reinterpret_cast<const UINT8 *>(Pointer), reinterpret_cast<const UINT8 *>(Texts) + Kind.FieldsAt,
+                               Kind.Count, Texts + Kind.FormatAt, Field->Scratch);
     }
   } else if (Class != CONVERT_OTHER) {
     // "\n", "\r\n" and "\n\r" are one line end; a lone "\r" stays itself.
@@ -304,6 +356,7 @@ __attribute__((noinline)) CHAR8 *LayOutField(CHAR8 *Buffer, CHAR8 *End, FIELD *F
   const bool Wide = (Flags & PF_TEXT_CHAR16) != 0;
   UINTN Count = Field->Count;
   if ((Flags & PF_NUMBER_LAYOUT) == 0) {
+    Count = 0;
     const UINTN Limit = (Flags & PF_HAS_PRECISION) != 0 ? Field->Precision : ~static_cast<UINTN>(0);
     if (!Wide) {
       const void *Zero = __builtin_memchr(Text, 0, Limit);
@@ -354,16 +407,7 @@ CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
 CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
   *Scratch = 0;
   do {
-    UINT32 Remainder;
-    if ((Value >> 32) == 0 && Base != 0) {
-      // A 32-bit dividend needs no 64-bit division: the same digits.
-      const UINT32 Low = static_cast<UINT32>(Value);
-      Remainder = Low % Base;
-      Value = Low / Base;
-    } else {
-      Value = DivU64x32Remainder(Value, Base, &Remainder);
-    }
-    *++Scratch = mDigits[Remainder & 0xF];
+    *++Scratch = NextDigit(Value, Base);
   } while (Value != 0);
   return Scratch;
 }
@@ -380,20 +424,23 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
   CHAR8 *const End = Buffer + BufferSize - 1;
 
   ASSERT(AsciiStrSize (Format) != 0);
-  if (Format == nullptr) {
-    Format = "";  // a null format was reported while measuring it; render nothing
-  }
-
   FIELD Field;
   Field.Flags = 0;
+  Field.Units[0] = 0;
+  if (Format == nullptr) {
+    Format = Field.Units;  // a null format was reported while measuring it; render nothing
+  }
   while (*Format != 0 && Buffer != End) {
     if (!EndsLiteralRun(*Format)) {
       *Buffer++ = *Format++;  // a literal is a one-character text of itself
       continue;
     }
-    __builtin_memset(&Field, 0, __builtin_offsetof(FIELD, Units));
+    // The width is read only with PF_HAS_WIDTH and the count only with
+    // PF_NUMBER_LAYOUT, which set them.
+    Field.Flags = 0;
     Field.Precision = 1;
     Field.Text = Field.Units;
+    Field.Prefix = 0;
     if (*Format == '%') {
       Format = ParseDirective(Format, &Field, Args);
     }
@@ -402,7 +449,7 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
   }
 
   ASSERT(Buffer != ((void *) 0));
-  FillChars(Buffer, End + 1, 1, 0);
+  *Buffer = 0;  // the terminator: there is always room for it at or before End
 
   const UINT32 Flags = Field.Flags;
   ASSERT((((Flags & 0x00000040) != 0)) || (AsciiStrSize (OriginalBuffer) != 0));

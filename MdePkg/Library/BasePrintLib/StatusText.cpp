@@ -1,13 +1,11 @@
-// The names live in one block of text with a table of 16-bit offsets, built
+// The names live in one block of text with a table of their lengths, built
 // at compile time: no pointer table, so no relocation for each name in the
 // firmware image.
 #include "StatusText.h"
 
 namespace {
 
-// Explicit alignments keep the compiler from padding large constants to 16
-// bytes in the image.
-alignas(1) constexpr CHAR8 mStatusNames[] =
+constexpr CHAR8 mStatusNames[] =
     // WarningStatusText, by status value 0..5
     "Success\0"
     "Warning Unknown Glyph\0"
@@ -52,27 +50,68 @@ alignas(1) constexpr CHAR8 mStatusNames[] =
 
 constexpr UINTN kNameCount = WARNING_STATUS_COUNT + ERROR_STATUS_COUNT;
 
-struct NAME_OFFSETS {
-  UINT16 At[kNameCount];
+// The length of each name with its terminator, in order: a name is found by
+// adding up the lengths before it, which costs fewer image bytes than a
+// table of offsets.
+struct NAME_LENGTHS {
+  UINT8 Of[kNameCount];
 };
 
-consteval NAME_OFFSETS IndexNames() {
-  NAME_OFFSETS Offsets{};
-  UINTN Name = 1;
-  for (UINTN Index = 0; Index + 1 < sizeof(mStatusNames); Index++) {
+consteval NAME_LENGTHS MeasureNames() {
+  NAME_LENGTHS Lengths{};
+  UINTN Name = 0, Start = 0;
+  for (UINTN Index = 0; Index < sizeof(mStatusNames); Index++) {
     if (mStatusNames[Index] == 0) {
-      Offsets.At[Name++] = static_cast<UINT16>(Index + 1);
+      if (Name == kNameCount || Index + 1 - Start > 255) {
+        return NAME_LENGTHS{};
+      }
+      Lengths.Of[Name++] = static_cast<UINT8>(Index + 1 - Start);
+      Start = Index + 1;
     }
   }
-  return Name == kNameCount ? Offsets : NAME_OFFSETS{};
+  return Name == kNameCount ? Lengths : NAME_LENGTHS{};
 }
 
-alignas(2) constexpr NAME_OFFSETS mOffsets = IndexNames();
+constexpr NAME_LENGTHS mLengths = MeasureNames();
+
 // Every name is there, no more and no fewer.
-static_assert(mOffsets.At[kNameCount - 1] != 0, "a status name is missing or extra");
+static_assert(mLengths.Of[kNameCount - 1] != 0, "a status name is missing or extra");
+
+struct NAME_TABLE {
+  NAME_LENGTHS Lengths;
+  CHAR8 Names[sizeof mStatusNames];
+};
+
+consteval NAME_TABLE BuildTable() {
+  NAME_TABLE Table{mLengths, {}};
+  for (UINTN Index = 0; Index < sizeof mStatusNames; Index++) {
+    Table.Names[Index] = mStatusNames[Index];
+  }
+  return Table;
+}
+
+alignas(1) constexpr NAME_TABLE mNameTable = BuildTable();
 
 }  // namespace
 
-const CHAR8 *WarningStatusText(UINT32 Status) { return mStatusNames + mOffsets.At[Status]; }
-
-const CHAR8 *ErrorStatusText(UINT32 Code) { return mStatusNames + mOffsets.At[WARNING_STATUS_COUNT + Code - 1]; }
+const CHAR8 *StatusName(UINT32 Status) {
+  UINTN Index = Status;  // warnings and success by value
+  if ((Status & 0x80000000u) != 0) {
+    const UINT32 Code = Status & 0x7FFFFFFFu;
+    if (Code - 1 >= ERROR_STATUS_COUNT) {
+      return nullptr;
+    }
+    Index = WARNING_STATUS_COUNT - 1 + Code;  // errors by code - 1, after the warnings
+  } else if (Status >= WARNING_STATUS_COUNT) {
+    return nullptr;
+  }
+  // The lengths through a pointer the compiler keeps in a register, the names
+  // right after them: one base relocation in the image instead of two.
+  const NAME_TABLE *Table = &mNameTable;
+  __asm__("" : "+r"(Table));
+  const CHAR8 *Name = Table->Names;
+  for (UINTN Before = 0; Before < Index; Before++) {
+    Name += Table->Lengths.Of[Before];
+  }
+  return Name;
+}

@@ -7,9 +7,9 @@
 #define WARNING_STATUS_COUNT 6u
 #define ERROR_STATUS_COUNT 33u
 
-// Entry Status (0..5) of the warning names.
-const CHAR8 *WarningStatusText(UINT32 Status);
-// Entry Code - 1 of the error names, for error codes 1..33.
-const CHAR8 *ErrorStatusText(UINT32 Code);
+// The name of a status: WarningStatusText entry Status for 0..5,
+// ErrorStatusText entry Code - 1 for the errors 0x80000001..0x80000021; null
+// for every other status.
+const CHAR8 *StatusName(UINT32 Status);
 
 #endif  // MDEPKG_LIBRARY_BASE_PRINT_LIB_STATUS_TEXT_H_
