@@ -33,6 +33,15 @@ std::optional<LinkMap> ReadLinkMap(const std::string &Path, std::string &Error) 
     if (!(Fields >> Where >> Name >> Address) || Where.size() != 13 || Where[4] != ':') {
       continue;
     }
+    // Part lines: " 0001:00000000 00000975H .text                   CODE"
+    if (Where.compare(0, 5, "0001:") == 0 && Name.size() == 9 && Name.back() == 'H' && Address[0] == '.') {
+      try {
+        Map.Parts.push_back({Address, static_cast<std::uint32_t>(std::stoul(Where.substr(5), nullptr, 16)),
+                             static_cast<std::uint32_t>(std::stoul(Name.substr(0, 8), nullptr, 16))});
+      } catch (const std::exception &) {
+      }
+      continue;
+    }
     try {
       Map.Rvas[Name] = static_cast<std::uint32_t>(std::stoull(Address, nullptr, 16));
     } catch (const std::exception &) {

@@ -6,9 +6,19 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
+
+// A contribution to section 1 of the image, as the map's header lists them
+// (".text" is the code; ".data" and ".rdata" follow it in the same section).
+struct LinkMapPart {
+  std::string Name;
+  std::uint32_t Offset = 0;  // from the start of section 1
+  std::uint32_t Length = 0;
+};
 
 struct LinkMap {
   std::map<std::string, std::uint32_t> Rvas;  // symbol name as linked ("_SerialWrite") -> RVA
+  std::vector<LinkMapPart> Parts;
 
   std::optional<std::uint32_t> Rva(const std::string &Name) const;
   // RVA of the next symbol after Rva, or nullopt: the end of the routine at Rva.

@@ -8,20 +8,12 @@
 #include "Library/BaseLib.h"
 #include "Library/DebugLib.h"
 #include "Library/PrintLib.h"
+#include "PrintSteps.h"
 #include "StatusText.h"
 
-// A few steps have two forms, chosen here and nowhere else: the IA-32 image
-// carries the compact form of each (size wins in the image), the host build
-// that the benchmarks measure the quick one. The host suites run the whole
-// engine vector set on the quick forms, the IA-32 engine test image on the
-// compact ones.
-#if defined(__i386__)
-#define PRINT_COMPACT 1
-#else
-#define PRINT_COMPACT 0
-#endif
-
 namespace {
+
+using namespace print_steps;
 
 // Conversion characters by class: numbers, texts, 'c', records, line ends.
 // Any other character is a one-character text of itself.
@@ -100,12 +92,6 @@ inline const ENGINE_DATA *EngineData() {
   return Data;
 }
 
-// Format characters that are not literal text: the terminator, line ends and
-// the start of a directive.
-bool EndsLiteralRun(CHAR8 Character) {
-  return Character == '%' || Character == '\n' || Character == '\r' || Character == 0;
-}
-
 // The values of Record, as Fields describes them, formatted by Format into
 // Scratch as 32-bit unsigned arguments. Out of line, so that its records
 // take stack only while it runs.
@@ -166,52 +152,29 @@ const CHAR8 *ParseDirective(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *A
       if (Character == '0' && (Field->Flags & PF_HAS_PRECISION) == 0) {
         Field->Flags |= PF_FILL_ZEROS;
       }
-      UINTN Value = 0;
-      for (; *Format >= '0' && *Format <= '9'; Format++) {
-        Value = Value * 10 + static_cast<UINTN>(*Format - '0');
+      UINTN Value = static_cast<UINTN>(Character - '0');
+      for (UINTN Digit; (Digit = static_cast<UINTN>(Format[1] - '0')) <= 9; Format++) {
+        Value = Value * 10 + Digit;
       }
-      Format--;
       SetWidthOrPrecision(Field, Value);
     } else if (Character == '*') {
       SetWidthOrPrecision(Field, static_cast<UINT32>(PrintArgTakeAs(Args, false)));
     } else {
       const ENGINE_DATA *Data = EngineData();
-      UINTN Flag = 0;
-      while (Data->FlagCharacters[Flag] != 0 && Data->FlagCharacters[Flag] != Character) {
-        Flag++;
-      }
-      if (Data->FlagCharacters[Flag] == 0) {
+      const UINT32 Flag = FlagOf(Character, Data->FlagCharacters, Data->FlagShifts);
+      if (Flag == 0) {
         return Format;  // the conversion character, the format's 0 included
       }
-      Field->Flags |= 1u << Data->FlagShifts[Flag];
+      Field->Flags |= Flag;
     }
   }
-}
-
-// Divides Value by Base and returns the digit of the remainder: one 64-by-32
-// division per digit, the smallest code. (The quick form for the host takes
-// a 32-bit dividend with a 32-bit division: the same digit either way.)
-inline CHAR8 NextDigit(UINT64 &Value, UINT32 Base) {
-  UINT32 Remainder;
-#if PRINT_COMPACT
-  Value = DivU64x32Remainder(Value, Base, &Remainder);
-#else
-  if ((Value >> 32) == 0 && Base != 0) {
-    const UINT32 Low = static_cast<UINT32>(Value);
-    Remainder = Low % Base;
-    Value = Low / Base;
-  } else {
-    Value = DivU64x32Remainder(Value, Base, &Remainder);
-  }
-#endif
-  return EngineData()->Digits[Remainder & 0xF];
 }
 
 // Turns a number conversion into a digit-string field. The digits are laid
 // down from the right end of the field's digit store, so that they read most
 // significant first, with a comma in front of every further group of three
 // when grouping; the layout then copies them like any text.
-__attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
+PRINT_PART void PrepareNumber(FIELD *Field, UINT64 Value) {
   UINT32 Flags = Field->Flags;
   if ((Flags & PF_SHOW_SPACE) != 0) {
     Field->Prefix = ' ';
@@ -236,15 +199,8 @@ __attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
   CHAR8 *const Right = Field->Digits + sizeof Field->Digits;
   CHAR8 *Out = Right;
   if (Value != 0 || Field->Precision != 0) {  // 0 with precision 0 has no digit
-    UINTN Group = 0;
-    do {
-      if (Grouping && Group == 3) {
-        *--Out = ',';
-        Group = 0;
-      }
-      *--Out = NextDigit(Value, Base);
-      Group++;
-    } while (Value != 0);
+    const CHAR8 *Digits = EngineData()->Digits;
+    Out = LayDigits(Right, Value, Base, Grouping, Digits);
   }
   Field->Text = Out;
   Field->Count = static_cast<UINTN>(Right - Out);
@@ -260,9 +216,38 @@ __attribute__((noinline)) void PrepareNumber(FIELD *Field, UINT64 Value) {
   Field->Flags = Flags;
 }
 
+// The class of a conversion character (CONVERSION).
+inline UINTN ClassOf(const ENGINE_DATA *Data, CHAR8 Conversion) {
+#if PRINT_COMPACT
+  UINTN Class = 0;
+  while (Data->Conversions[Class] != 0 && Data->Conversions[Class] != Conversion) {
+    Class++;
+  }
+  return Class;
+#else
+  // A class for each of the 256 characters, built from the same table.
+  struct CLASS_TABLE {
+    UINT8 Of[256];
+  };
+  static constexpr CLASS_TABLE kClasses = [] {
+    CLASS_TABLE Table{};
+    for (UINTN Character = 0; Character < 256; Character++) {
+      UINTN Class = 0;
+      while (mEngineData.Conversions[Class] != 0 && mEngineData.Conversions[Class] != static_cast<CHAR8>(Character)) {
+        Class++;
+      }
+      Table.Of[Character] = static_cast<UINT8>(Class);
+    }
+    return Table;
+  }();
+  (void)Data;
+  return kClasses.Of[static_cast<UINT8>(Conversion)];
+#endif
+}
+
 // Prepares the field of the conversion character at Format; returns the
 // position after the format characters it consumed.
-__attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
+PRINT_PART const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *Args) {
   const CHAR8 Conversion = *Format;
   SetUnits(Field, static_cast<UINT8>(Conversion));
   if (Conversion == 0) {
@@ -272,10 +257,7 @@ __attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field
   }
   Format++;
   const ENGINE_DATA *Data = EngineData();
-  UINTN Class = 0;
-  while (Data->Conversions[Class] != 0 && Data->Conversions[Class] != Conversion) {
-    Class++;
-  }
+  const UINTN Class = ClassOf(Data, Conversion);
   // Every conversion up to 'r' takes one argument: a pointer for the texts,
   // 'g' and 't', a number for the others.
   UINT64 Argument = 0;
@@ -296,13 +278,12 @@ __attribute__((noinline)) const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field
     }
     PrepareNumber(Field, Argument);
   } else if (Class <= CONVERT_S) {
+    // A null pointer gives "<null string>", a 1-byte text also for 's' and 'S'.
     Field->Text = Pointer;
-    if (Class != CONVERT_A) {
-      Field->Flags |= PF_TEXT_CHAR16;
-    }
     if (Pointer == nullptr) {
       Field->Text = Data->NullString;
-      Field->Flags &= ~PF_TEXT_CHAR16;
+    } else if (Class != CONVERT_A) {
+      Field->Flags |= PF_TEXT_CHAR16;
     }
     if ((Field->Flags & PF_HAS_PRECISION) == 0) {
       Field->Precision = 0;
@@ -350,7 +331,7 @@ inline CHAR8 *PutChar(CHAR8 *Position, CHAR8 *End, CHAR8 Character) {
 // Lays the field out at Buffer. A text's units are counted up to its
 // terminator and, with a precision, no further than the precision: nothing
 // beyond either is read.
-__attribute__((noinline)) CHAR8 *LayOutField(CHAR8 *Buffer, CHAR8 *End, FIELD *Field) {
+PRINT_PART CHAR8 *LayOutField(CHAR8 *Buffer, CHAR8 *End, FIELD *Field) {
   const UINT32 Flags = Field->Flags;
   const CHAR8 *Text = Field->Text;
   const bool Wide = (Flags & PF_TEXT_CHAR16) != 0;
@@ -369,7 +350,7 @@ __attribute__((noinline)) CHAR8 *LayOutField(CHAR8 *Buffer, CHAR8 *End, FIELD *F
   }
   const UINTN Precision = Field->Precision < Count ? Count : Field->Precision;
   const INT32 WidthFill = (Flags & PF_HAS_WIDTH) != 0 ? static_cast<INT32>(Field->Width - Precision) : 0;
-  if ((Flags & PF_ALIGN_LEFT) == 0) {
+  if ((Flags & PF_ALIGN_LEFT) == 0 && SHOULD_FILL(WidthFill)) {
     Buffer = FillChars(Buffer, End, WidthFill, ' ');
   }
   UINTN Units = Count;
@@ -377,19 +358,21 @@ __attribute__((noinline)) CHAR8 *LayOutField(CHAR8 *Buffer, CHAR8 *End, FIELD *F
     Buffer = PutChar(Buffer, End, Field->Prefix);
     Units--;
   }
-  Buffer = FillChars(Buffer, End, static_cast<INT32>(Precision - Count), (Flags & PF_NUMBER_LAYOUT) != 0 ? '0' : ' ');
+  if (SHOULD_FILL(Precision - Count)) {
+    Buffer = FillChars(Buffer, End, static_cast<INT32>(Precision - Count), (Flags & PF_NUMBER_LAYOUT) != 0 ? '0' : ' ');
+  }
   if (!Wide) {
     // What fits of a 1-byte text (or of a number's digits), at once.
     const UINTN Room = static_cast<UINTN>(End - Buffer);
     Units = Units < Room ? Units : Room;
-    __builtin_memcpy(Buffer, Text, Units);
+    CopyText(Buffer, Text, Units);
     Buffer += Units;
   } else {
     for (UINTN Unit = 0; Unit < Units; Unit++) {
       Buffer = PutChar(Buffer, End, Text[2 * Unit]);  // the low byte of each unit
     }
   }
-  if ((Flags & PF_ALIGN_LEFT) != 0) {
+  if ((Flags & PF_ALIGN_LEFT) != 0 && SHOULD_FILL(WidthFill)) {
     Buffer = FillChars(Buffer, End, WidthFill, ' ');
   }
   return Buffer;
@@ -407,7 +390,9 @@ CHAR8 *FillChars(CHAR8 *Position, CHAR8 *End, INT32 Count, UINT16 Character) {
 CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base) {
   *Scratch = 0;
   do {
-    *++Scratch = NextDigit(Value, Base);
+    UINT32 Remainder;
+    Value = DivU64x32Remainder(Value, Base, &Remainder);
+    *++Scratch = EngineData()->Digits[Remainder & 0xF];
   } while (Value != 0);
   return Scratch;
 }
@@ -432,7 +417,10 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
   }
   while (*Format != 0 && Buffer != End) {
     if (!EndsLiteralRun(*Format)) {
-      *Buffer++ = *Format++;  // a literal is a one-character text of itself
+      // Literals are one-character texts of themselves: copied as they come.
+      const UINTN Run = CopyLiteralRun(Buffer, End, Format);
+      Buffer += Run;
+      Format += Run;
       continue;
     }
     // The width is read only with PF_HAS_WIDTH and the count only with
@@ -443,6 +431,9 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
     Field.Prefix = 0;
     if (*Format == '%') {
       Format = ParseDirective(Format, &Field, Args);
+    } else if (const UINTN Taken = WriteLineEnd(Buffer, End, Format)) {
+      Format += Taken;
+      continue;
     }
     Format = Convert(Format, &Field, Args);
     Buffer = LayOutField(Buffer, End, &Field);

@@ -3,6 +3,8 @@
 // firmware image.
 #include "StatusText.h"
 
+#include "PrintSteps.h"
+
 namespace {
 
 constexpr CHAR8 mStatusNames[] =
@@ -92,6 +94,23 @@ consteval NAME_TABLE BuildTable() {
 
 alignas(1) constexpr NAME_TABLE mNameTable = BuildTable();
 
+#if !PRINT_COMPACT
+// The quick form's offsets, added up from the lengths at compile time.
+struct NAME_OFFSETS {
+  UINT16 At[kNameCount];
+};
+
+consteval NAME_OFFSETS SumLengths() {
+  NAME_OFFSETS Offsets{};
+  for (UINTN Index = 1; Index < kNameCount; Index++) {
+    Offsets.At[Index] = static_cast<UINT16>(Offsets.At[Index - 1] + mLengths.Of[Index - 1]);
+  }
+  return Offsets;
+}
+
+constexpr NAME_OFFSETS mOffsets = SumLengths();
+#endif
+
 }  // namespace
 
 const CHAR8 *StatusName(UINT32 Status) {
@@ -105,6 +124,7 @@ const CHAR8 *StatusName(UINT32 Status) {
   } else if (Status >= WARNING_STATUS_COUNT) {
     return nullptr;
   }
+#if PRINT_COMPACT
   // The lengths through a pointer the compiler keeps in a register, the names
   // right after them: one base relocation in the image instead of two.
   const NAME_TABLE *Table = &mNameTable;
@@ -114,4 +134,7 @@ const CHAR8 *StatusName(UINT32 Status) {
     Name += Table->Lengths.Of[Before];
   }
   return Name;
+#else
+  return mNameTable.Names + mOffsets.At[Index];
+#endif
 }
