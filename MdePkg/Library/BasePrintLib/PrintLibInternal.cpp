@@ -56,7 +56,7 @@ struct ENGINE_DATA {
 };
 #define DATA_AT(Member) static_cast<UINT8>(__builtin_offsetof(ENGINE_DATA, Member))
 
-alignas(1) const ENGINE_DATA mEngineData = {
+alignas(1) constexpr ENGINE_DATA mEngineData = {
     "0123456789ABCDEF",
     "-+ ,Ll.",
     {0, 1, 2, 3, 4, 4, 11},
@@ -416,7 +416,8 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
     Format = Field.Units;  // a null format was reported while measuring it; render nothing
   }
   while (*Format != 0 && Buffer != End) {
-    if (!EndsLiteralRun(*Format)) {
+    const CHAR8 Character = *Format;
+    if (Character != '%' && Character != '\n' && Character != '\r') {
       // Literals are one-character texts of themselves: copied as they come.
       const UINTN Run = CopyLiteralRun(Buffer, End, Format);
       Buffer += Run;
@@ -429,7 +430,7 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
     Field.Precision = 1;
     Field.Text = Field.Units;
     Field.Prefix = 0;
-    if (*Format == '%') {
+    if (Character == '%') {
       Format = ParseDirective(Format, &Field, Args);
     } else if (const UINTN Taken = WriteLineEnd(Buffer, End, Format)) {
       Format += Taken;
