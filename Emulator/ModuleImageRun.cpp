@@ -56,6 +56,18 @@ void BuildPeiServices(Ia32Machine &Machine, VirtualBoard &Board) {
 
 }  // namespace
 
+LoadBaseRange AcceptedLoadBases(std::uint32_t SizeOfImage) {
+  const std::uint32_t RamEnd = board_map::kLoaderRamBase + board_map::kLoaderRamSize;
+  LoadBaseRange Range;
+  Range.Lowest = (kStackTop + 0xFFFu) & ~0xFFFu;
+  const std::uint32_t Room = SizeOfImage < RamEnd - Range.Lowest ? RamEnd - SizeOfImage : 0;
+  Range.Highest = Room & ~0xFFFu;
+  if (Range.Highest < Range.Lowest) {
+    Range = LoadBaseRange{1, 0};  // nothing fits: no base holds
+  }
+  return Range;
+}
+
 std::string MapPathFor(const std::string &ImagePath) {
   const std::size_t Dot = ImagePath.rfind('.');
   const std::size_t Slash = ImagePath.rfind('/');
@@ -72,8 +84,7 @@ bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageS
   if (!Map) {
     return false;
   }
-  const std::uint32_t RamEnd = board_map::kLoaderRamBase + board_map::kLoaderRamSize;
-  if (Run.LoadBase % 0x1000 != 0 || Run.LoadBase < kStackTop || Image->SizeOfImage > RamEnd - Run.LoadBase) {
+  if (!AcceptedLoadBases(Image->SizeOfImage).Holds(Run.LoadBase)) {
     Error = "load base must be page aligned and leave the image inside loader RAM (0x00200000 and up)";
     return false;
   }

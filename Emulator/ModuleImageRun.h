@@ -20,6 +20,14 @@ struct ModuleImageStats {
   std::uint32_t StackBytes = 0;      // deepest stack use below the entry's return address
 };
 
+// The load bases the emulated machine can take an image of SizeOfImage bytes
+// at: page aligned, above the loader's stack and inside its RAM.
+struct LoadBaseRange {
+  std::uint32_t Lowest = 0, Highest = 0;
+  bool Holds(std::uint32_t Base) const { return Base % 0x1000 == 0 && Base >= Lowest && Base <= Highest; }
+};
+LoadBaseRange AcceptedLoadBases(std::uint32_t SizeOfImage);
+
 // Loads and runs the image; the board records the trace and the outcome.
 // Returns false with Error set when the image cannot be run at all.
 bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error);

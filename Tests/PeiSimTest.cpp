@@ -64,3 +64,34 @@ TEST(PeiSim, FormatReportsFailedChecksAndUsage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PeiSim, EachCommandHasItsHelpAndUsageErrorsAreOneLine) {
+  for (const char *Command : {"format", "run", "qemu", "inspect", "report"}) {
+    const CommandResult Help = PeiSim({Command, "--help"});
+    EXPECT_EQ(Help.Exit, 0) << Command;
+    EXPECT_EQ(Help.Out.rfind(std::string(Command) + ":", 0), 0u) << Help.Out;
+    EXPECT_EQ(Help.Out.find("inspect: prints") == std::string::npos, std::string(Command) != "inspect") << Command;
+  }
+  const CommandResult Wrong = PeiSim({"run", "--frobnicate"});
+  EXPECT_EQ(Wrong.Exit, 2);
+  EXPECT_EQ(Wrong.Err, "pei-sim: unknown option '--frobnicate'\nsee 'pei-sim run --help'\n");
+  EXPECT_EQ(PeiSim({"launch"}).Err, "pei-sim: unknown command 'launch'\nsee 'pei-sim --help'\n");
+  // After '--' a format may be "--help" itself.
+  EXPECT_EQ(PeiSim({"format", "--", "--help"}).Out, "--help");
+  const CommandResult Version = PeiSim({"--version"});
+  EXPECT_EQ(Version.Exit, 0);
+  EXPECT_EQ(Version.Out.rfind("pei-sim ", 0), 0u);
+}
+
+TEST(PeiSim, NumbersAreDecimalOrHexAndRangesAreNamed) {
+  EXPECT_EQ(PeiSim({"run", "--divisor-code", "0x0C"}).Out, PeiSim({"run", "--divisor-code", "12"}).Out);
+  const CommandResult Big = PeiSim({"run", "--reg40", "0x100"});
+  EXPECT_EQ(Big.Exit, 2);
+  EXPECT_NE(Big.Err.find("register 0x40 byte 0x100 is out of range (0 to 255)"), std::string::npos) << Big.Err;
+  const CommandResult Bad = PeiSim({"run", "--bus", "one"});
+  EXPECT_NE(Bad.Err.find("bad bus: 'one' (decimal or 0x-hex)"), std::string::npos) << Bad.Err;
+}
+
+}  // namespace

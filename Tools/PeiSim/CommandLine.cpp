@@ -10,8 +10,14 @@ std::uint64_t ParseUnsigned(std::string_view Text, std::uint64_t Max, std::strin
   }
   std::uint64_t Value = 0;
   const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), Value, Base);
-  if (Text.empty() || Error != std::errc() || End != Text.data() + Text.size() || Value > Max) {
-    throw UsageError("bad " + std::string(What) + ": '" + std::string(Text) + "'");
+  const bool Digits = !Text.empty() && End == Text.data() + Text.size();
+  if (Digits && (Error == std::errc::result_out_of_range || (Error == std::errc() && Value > Max))) {
+    throw UsageError(std::string(What) + " " + (Base == 16 ? "0x" : "") + std::string(Text) +
+                     " is out of range (0 to " + std::to_string(Max) + ")");
+  }
+  if (!Digits || Error != std::errc()) {
+    throw UsageError("bad " + std::string(What) + ": '" + std::string(Base == 16 ? "0x" : "") + std::string(Text) +
+                     "' (decimal or 0x-hex)");
   }
   return Value;
 }

@@ -48,17 +48,22 @@ EFI_GUID ParseGuid(std::string_view Text) {
   return Guid;
 }
 
+// Y-M-DTH:M, each field a number (decimal or 0x-hex) at the full width of its
+// EFI_TIME field: the year 0 to 65535, the others 0 to 255.
 EFI_TIME ParseTime(std::string_view Text) {
-  // YYYY-MM-DDTHH:MM
-  if (Text.size() != 16 || Text[4] != '-' || Text[7] != '-' || Text[10] != 'T' || Text[13] != ':') {
-    throw UsageError("bad time: '" + std::string(Text) + "'");
+  const std::size_t Date = Text.find('T');
+  const std::vector<std::string_view> Day = Split(Text.substr(0, Date), '-');
+  const std::vector<std::string_view> Clock =
+      Date == std::string_view::npos ? std::vector<std::string_view>{} : Split(Text.substr(Date + 1), ':');
+  if (Day.size() != 3 || Clock.size() != 2) {
+    throw UsageError("bad time: '" + std::string(Text) + "' (Y-M-DTH:M)");
   }
   EFI_TIME Time{};
-  Time.Year = static_cast<UINT16>(ParseUnsigned(Text.substr(0, 4), 9999, "year"));
-  Time.Month = static_cast<UINT8>(ParseUnsigned(Text.substr(5, 2), 99, "month"));
-  Time.Day = static_cast<UINT8>(ParseUnsigned(Text.substr(8, 2), 99, "day"));
-  Time.Hour = static_cast<UINT8>(ParseUnsigned(Text.substr(11, 2), 99, "hour"));
-  Time.Minute = static_cast<UINT8>(ParseUnsigned(Text.substr(14, 2), 99, "minute"));
+  Time.Year = static_cast<UINT16>(ParseUnsigned(Day[0], 0xFFFF, "year"));
+  Time.Month = static_cast<UINT8>(ParseUnsigned(Day[1], 0xFF, "month"));
+  Time.Day = static_cast<UINT8>(ParseUnsigned(Day[2], 0xFF, "day"));
+  Time.Hour = static_cast<UINT8>(ParseUnsigned(Clock[0], 0xFF, "hour"));
+  Time.Minute = static_cast<UINT8>(ParseUnsigned(Clock[1], 0xFF, "minute"));
   return Time;
 }
 

@@ -10,15 +10,18 @@
 
 namespace {
 
-const char kUsage[] =
+const char kOverview[] =
     "usage:\n"
     "  pei-sim format [--size N] [--image TESTIMAGE] [--] FORMAT [ARG ...]\n"
     "  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
     "  pei-sim qemu --image IMAGE [--map MAP] [OPTIONS]\n"
     "  pei-sim inspect IMAGE\n"
     "  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
-    "  pei-sim --help\n"
-    "\n"
+    "  pei-sim COMMAND --help     that command's options and exit statuses\n"
+    "  pei-sim --help | --version\n"
+    "Numbers are decimal or 0x-hex everywhere.\n";
+
+const char kFormatHelp[] =
     "format: renders FORMAT (raw bytes) with the module's format engine into a\n"
     "buffer of N characters including the terminator (default 256; 0 allowed)\n"
     "and writes exactly the characters produced before the terminator to stdout.\n"
@@ -28,13 +31,15 @@ const char kUsage[] =
     "  str:TEXT         1-byte text\n"
     "  wunits:U,U,...   CHAR16 text of these units (decimal or 0x-hex); a 0 unit is appended\n"
     "  guid:XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX   EFI_GUID\n"
-    "  time:YYYY-MM-DDTHH:MM                       EFI_TIME\n"
+    "  time:Y-M-DTH:M   EFI_TIME: year 0-65535, month, day, hour, minute 0-255 each\n"
+    "                   (decimal or 0x-hex), e.g. time:2024-7-4T13:5 or time:65535-255-255T255:255\n"
     "  null             null pointer\n"
     "--image runs the engine compiled for IA-32 (the test image EngineTest.efi) under\n"
     "emulation instead of the host build; the output is the same.\n"
     "Exit status: 0 done; 3 a check failed (its assertion line goes to stderr); 2 usage;\n"
-    "4 the image could not be run.\n"
-    "\n"
+    "4 the image could not be run.\n";
+
+const char kRunHelp[] =
     "run: calls ModuleEntry on the virtual board and prints the trace of every\n"
     "platform operation, a blank line and a summary of the board afterwards.\n"
     "  --divisor-code N    PLATFORM_CONFIG.SerialDivisorCode (default 1)\n"
@@ -51,8 +56,9 @@ const char kUsage[] =
     "  --stats             with --image: add the image size, the instructions executed\n"
     "                      from entry to return and the deepest stack use\n"
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
-    "3 the processor halted; 2 usage; 4 the image could not be run.\n"
-    "\n"
+    "3 the processor halted; 2 usage; 4 the image could not be run.\n";
+
+const char kQemuHelp[] =
     "qemu: runs IMAGE on QEMU's q35 machine (qemu-system-i386, TCG) through the\n"
     "project's PEI loader and prints the summary of run, read back from QEMU's\n"
     "devices, then the device checks and what QEMU's own trace recorded.\n"
@@ -66,47 +72,86 @@ const char kUsage[] =
     "  --loader FILE       the loader kernel (default: the one built or installed)\n"
     "  --time-limit S      end QEMU after S seconds (default 20)\n"
     "Exit status as for run; 4 QEMU could not be started or the run did not complete;\n"
-    "6 a device check or QEMU's trace disagrees with the described state.\n"
-    "\n"
+    "6 a device check or QEMU's trace disagrees with the described state.\n";
+
+const char kInspectHelp[] =
     "inspect: prints machine, subsystem, alignments, image base, sections and their\n"
     "flags, relocations, imports and entry point of IMAGE. Exit status 1, with a\n"
     "'contract broken:' line for each, when a property breaks the module image's\n"
     "contract (PE32 IA-32, subsystem 11, alignments 32, image base 0, HIGHLOW base\n"
-    "relocations, no imports, one code+data section, entry ModuleEntry); else 0.\n"
-    "\n"
+    "relocations, no imports, one code+data section, entry ModuleEntry); else 0.\n";
+
+const char kReportHelp[] =
     "report: the budgets of the real image under emulation: its size, the\n"
     "instructions of ModuleEntry on the default board, and the deepest stack use of\n"
     "the default run, a failed lookup with the message level on (the test image\n"
     "built with 0x80000001) and an assertion raised inside the engine (the engine\n"
     "test image). Exit status 1 when a budget checked as a gate is broken.\n";
 
+struct COMMAND {
+  const char *Name;
+  const char *Help;
+  int (*Run)(const std::vector<std::string> &);
+};
+
+const COMMAND kCommands[] = {
+    {"format", kFormatHelp, FormatCommand}, {"run", kRunHelp, RunCommand},       {"qemu", kQemuHelp, QemuCommand},
+    {"inspect", kInspectHelp, InspectCommand}, {"report", kReportHelp, ReportCommand},
+};
+
+// "--help" or "-h" among a command's options (not after "--", where FORMAT may be anything).
+bool AsksForHelp(const std::vector<std::string> &Args) {
+  for (const std::string &Arg : Args) {
+    if (Arg == "--") {
+      return false;
+    }
+    if (Arg == "--help" || Arg == "-h") {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int Argc, char **Argv) {
   const std::vector<std::string> Args(Argv + 1, Argv + Argc);
   if (Args.size() == 1 && (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help")) {
-    std::fputs(kUsage, stdout);
+    std::fputs(kOverview, stdout);
+    std::fputs("\n", stdout);
+    for (const COMMAND &Command : kCommands) {
+      std::fputs(Command.Help, stdout);
+      std::fputs("\n", stdout);
+    }
     return 0;
   }
+  if (Args.size() == 1 && Args[0] == "--version") {
+    std::printf("pei-sim %s\n", SOC_PROJECT_VERSION);
+    return 0;
+  }
+  const COMMAND *Found = nullptr;
+  for (const COMMAND &Command : kCommands) {
+    if (!Args.empty() && Args[0] == Command.Name) {
+      Found = &Command;
+    }
+  }
   try {
-    if (!Args.empty() && Args[0] == "format") {
-      return FormatCommand({Args.begin() + 1, Args.end()});
+    if (Found == nullptr) {
+      throw UsageError(Args.empty() ? "no command given" : "unknown command '" + Args[0] + "'");
     }
-    if (!Args.empty() && Args[0] == "report") {
-      return ReportCommand({Args.begin() + 1, Args.end()});
+    const std::vector<std::string> Options(Args.begin() + 1, Args.end());
+    if (AsksForHelp(Options)) {
+      std::fputs(Found->Help, stdout);
+      return 0;
     }
-    if (!Args.empty() && Args[0] == "inspect") {
-      return InspectCommand({Args.begin() + 1, Args.end()});
-    }
-    if (!Args.empty() && Args[0] == "qemu") {
-      return QemuCommand({Args.begin() + 1, Args.end()});
-    }
-    if (!Args.empty() && Args[0] == "run") {
-      return RunCommand({Args.begin() + 1, Args.end()});
-    }
-    throw UsageError(Args.empty() ? "no command given" : "unknown command '" + Args[0] + "'");
+    return Found->Run(Options);
   } catch (const UsageError &Error) {
-    std::fprintf(stderr, "pei-sim: %s\n\n%s", Error.what(), kUsage);
+    std::fprintf(stderr, "pei-sim: %s\nsee 'pei-sim %s--help'\n", Error.what(),
+                 Found == nullptr ? "" : (std::string(Found->Name) + " ").c_str());
     return 2;
+  } catch (const std::exception &Error) {
+    // Nothing a user hands the tool may end it any other way.
+    std::fprintf(stderr, "pei-sim: internal error: %s\n", Error.what());
+    return 4;
   }
 }

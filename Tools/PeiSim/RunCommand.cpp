@@ -8,12 +8,14 @@
 #include "Commands.h"
 #include "HostRun.h"
 #include "ModuleImageRun.h"
+#include "PeImage.h"
 #include "VirtualBoard.h"
 
 int RunCommand(const std::vector<std::string> &Args) {
   BoardSettings Settings;
   ModuleImageRun Image;
   bool Stats = false;
+  bool LoadBaseGiven = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
     auto Value = [&]() -> const std::string & {
@@ -42,17 +44,34 @@ int RunCommand(const std::vector<std::string> &Args) {
       Image.MapPath = Value();
     } else if (Option == "--load-base") {
       Image.LoadBase = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "load base"));
+      LoadBaseGiven = true;
     } else if (Option == "--stats") {
       Stats = true;
     } else {
       throw UsageError("unknown option '" + Option + "'");
     }
   }
-  if (Image.ImagePath.empty() && (Stats || !Image.MapPath.empty())) {
-    throw UsageError("--stats and --map need --image");
+  if (Image.ImagePath.empty() && (Stats || !Image.MapPath.empty() || LoadBaseGiven)) {
+    throw UsageError("--stats, --map and --load-base need --image");
   }
   if (!Image.ImagePath.empty() && Settings.DebugLevel) {
     throw UsageError("--debug-level is for the host build; an image carries its own level mask");
+  }
+  if (LoadBaseGiven) {
+    // Refuse a base the emulated machine cannot take this image at, naming
+    // the bases it can (an image that cannot be read fails below, status 4).
+    std::string Error;
+    if (const auto Parsed = ReadPeImage(Image.ImagePath, Error)) {
+      const LoadBaseRange Range = AcceptedLoadBases(Parsed->SizeOfImage);
+      if (!Range.Holds(Image.LoadBase)) {
+        char Text[160];
+        std::snprintf(Text, sizeof Text,
+                      "load base 0x%08X is not one the emulated machine can take this image at: "
+                      "page-aligned 0x%08X to 0x%08X",
+                      Image.LoadBase, Range.Lowest, Range.Highest);
+        throw UsageError(Text);
+      }
+    }
   }
   VirtualBoard Board(Settings);
   ModuleImageStats Figures;
