@@ -30,6 +30,10 @@ std::string EscapeC(std::string_view Bytes) {
 }
 
 void Trace::Add(std::string Line, std::string_view Note) {
+  if (Lines_.size() >= kMaxLines) {
+    Dropped_++;
+    return;
+  }
   if (!Note.empty()) {
     Line += "  # ";
     Line += Note;
@@ -42,6 +46,9 @@ std::string Trace::Text() const {
   for (const std::string &Line : Lines_) {
     Out += Line;
     Out += '\n';
+  }
+  if (Dropped_ != 0) {
+    Out += "trace truncated: " + std::to_string(Dropped_) + " more lines\n";
   }
   return Out;
 }

@@ -83,6 +83,9 @@ bool RunEngineImage(const std::string &ImagePath, std::uint32_t BufferSize, cons
   try {
     EngineBus Bus(Outcome);
     Ia32Machine Machine(Bus);
+    // Texts of up to the engine's 1,000,000-character limit are measured and
+    // filled: a few instructions per character, and room to spare.
+    Machine.SetInstructionLimit(40'000'000);
     Machine.MapRam(kCodeRam, kCodeRamSize);
     Machine.MapRam(kDataBase, static_cast<std::uint32_t>(Data.size()));
     Machine.Write(kDataBase, Data.data(), Data.size());

@@ -9,7 +9,6 @@
 namespace {
 
 constexpr std::uint32_t kPage = 0x1000;
-constexpr std::uint64_t kInstructionLimit = 50'000'000;
 
 void Check(uc_err Status, const char *What) {
   if (Status != UC_ERR_OK) {
@@ -118,6 +117,32 @@ void Ia32Machine::AddService(std::uint32_t Address, std::function<std::uint32_t(
         "service hook");
 }
 
+void Ia32Machine::Fail(std::string Why) {
+  if (Fault_.empty()) {
+    Fault_ = std::move(Why);
+  }
+  uc_emu_stop(Uc_);
+}
+
+std::string Ia32Machine::NearestSymbol(std::uint32_t Address) const {
+  const std::string *Best = nullptr;
+  std::uint32_t BestAddress = 0;
+  for (const auto &[Name, At] : Symbols_) {
+    if (At <= Address && (Best == nullptr || At > BestAddress)) {
+      Best = &Name;
+      BestAddress = At;
+    }
+  }
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "0x%08X", Address);
+  if (Best == nullptr || Address - ImageBase_ >= ImageSize_) {
+    return Text;
+  }
+  char Offset[24];
+  std::snprintf(Offset, sizeof Offset, "+0x%X", Address - BestAddress);
+  return std::string(Text) + " (" + RoutineName(*Best) + Offset + ")";
+}
+
 void Ia32Machine::OnCode(std::uint32_t Address) {
   std::uint32_t Esp = 0;
   uc_reg_read(Uc_, UC_X86_REG_ESP, &Esp);
@@ -125,8 +150,14 @@ void Ia32Machine::OnCode(std::uint32_t Address) {
 
   auto Service = Services_.find(Address);
   if (Service != Services_.end()) {
-    const std::uint32_t Eax = Service->second(Esp);
-    const std::uint32_t Return = Read32(Esp);
+    std::uint32_t Eax = 0, Return = 0;
+    try {
+      Eax = Service->second(Esp);
+      Return = Read32(Esp);
+    } catch (const std::exception &Error) {
+      Fail(std::string("a service was called with a bad pointer: ") + Error.what());
+      return;
+    }
     const std::uint32_t NewEsp = Esp + 4;
     uc_reg_write(Uc_, UC_X86_REG_EAX, &Eax);
     uc_reg_write(Uc_, UC_X86_REG_ESP, &NewEsp);
@@ -136,10 +167,17 @@ void Ia32Machine::OnCode(std::uint32_t Address) {
 
   Instructions_++;
   if (Address == SinkAddress_) {
-    const std::uint32_t Buffer = Read32(Esp + 4);
-    const std::uint32_t Length = Read32(Esp + 8);
-    std::string Bytes(Length, '\0');
-    Read(Buffer, Bytes.data(), Length);
+    std::uint32_t Frame[3] = {};
+    std::string Bytes;
+    if (uc_mem_read(Uc_, Esp, Frame, sizeof Frame) == UC_ERR_OK && Frame[2] <= 0x10000) {
+      Bytes.resize(Frame[2]);
+    }
+    if (Frame[2] > 0x10000 || uc_mem_read(Uc_, Frame[1], Bytes.data(), Bytes.size()) != UC_ERR_OK) {
+      char Text[96];
+      std::snprintf(Text, sizeof Text, "SerialWrite was given a bad buffer (0x%08X, %u bytes)", Frame[1], Frame[2]);
+      Fail(Text);
+      return;
+    }
     Bus_.Sink(Bytes);
   }
   InHalt_ = Address >= HaltBegin_ && Address < HaltEnd_;
@@ -167,7 +205,16 @@ void Ia32Machine::OnStackWrite(std::uint32_t Address, int Size, std::uint64_t Va
 }
 
 bool Ia32Machine::OnUnmapped(std::uint32_t Address, bool Fetch) {
+  char Where[16];
+  std::snprintf(Where, sizeof Where, "0x%08X", Address);
   if (Fetch) {
+    Fault_ = Fault_.empty() ? std::string("instruction fetch from unmapped address ") + Where : Fault_;
+    return false;
+  }
+  if (MmioPages_.size() >= kMaxMmioPages) {
+    Fault_ = Fault_.empty() ? "more than " + std::to_string(kMaxMmioPages) + " pages outside RAM touched (the last at " +
+                                  Where + ")"
+                            : Fault_;
     return false;
   }
   const std::uint32_t Page = Address & ~(kPage - 1);
@@ -189,12 +236,13 @@ CallOutcome Ia32Machine::Call(std::uint32_t Function, const std::vector<std::uin
   Instructions_ = 0;
   MinEsp_ = EntryEsp;
   Halted_ = ReleasePending_ = HaltWordKnown_ = InHalt_ = false;
+  Fault_.clear();
 
   uc_hook StackHook;
   Check(uc_hook_add(Uc_, &StackHook, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(StackWriteHook), this,
                     StackTop - 0x100000, StackTop),
         "stack hook");
-  const uc_err Status = uc_emu_start(Uc_, Function, ReturnAddress, 0, kInstructionLimit);
+  const uc_err Status = uc_emu_start(Uc_, Function, ReturnAddress, 0, InstructionLimit_);
   uc_hook_del(Uc_, StackHook);
 
   CallOutcome Outcome;
@@ -203,15 +251,16 @@ CallOutcome Ia32Machine::Call(std::uint32_t Function, const std::vector<std::uin
   std::uint32_t Eip = 0;
   uc_reg_read(Uc_, UC_X86_REG_EIP, &Eip);
   uc_reg_read(Uc_, UC_X86_REG_EAX, &Outcome.Eax);
-  if (Halted_) {
+  if (Halted_ && Fault_.empty()) {
     Outcome.How = CallOutcome::End::Halted;
-  } else if (Status == UC_ERR_OK && Eip == ReturnAddress) {
+  } else if (Status == UC_ERR_OK && Eip == ReturnAddress && Fault_.empty()) {
     Outcome.How = CallOutcome::End::Returned;
+  } else if (!Fault_.empty()) {
+    Outcome.Error = Fault_ + " at " + NearestSymbol(Eip);
+  } else if (Status != UC_ERR_OK) {
+    Outcome.Error = std::string(uc_strerror(Status)) + " at " + NearestSymbol(Eip);
   } else {
-    char Where[16];
-    std::snprintf(Where, sizeof Where, "0x%08X", Eip);
-    Outcome.Error = std::string(Status != UC_ERR_OK ? uc_strerror(Status) : "instruction limit reached") +
-                    " at EIP " + Where;
+    Outcome.Error = "instruction limit of " + std::to_string(InstructionLimit_) + " reached at " + NearestSymbol(Eip);
   }
   return Outcome;
 }

@@ -58,7 +58,17 @@ class Ia32Machine {
 
   // A service at Address (inside mapped RAM): when called, Handler(stack
   // pointer at the call) gives EAX and the machine returns to the caller.
+  // Handler may throw std::runtime_error for a bad pointer: the call then
+  // fails with that message.
   void AddService(std::uint32_t Address, std::function<std::uint32_t(std::uint32_t Esp)> Handler);
+
+  // Bounds of a call: instructions executed in all, and pages outside RAM
+  // mapped on first touch.
+  void SetInstructionLimit(std::uint64_t Limit) { InstructionLimit_ = Limit; }
+  static constexpr std::size_t kMaxMmioPages = 256;
+
+  // "ModuleEntry+0x1C" for an address inside the image, else the address.
+  std::string NearestSymbol(std::uint32_t Address) const;
 
   // Calls Function with the 32-bit Args (cdecl), the stack top at StackTop.
   CallOutcome Call(std::uint32_t Function, const std::vector<std::uint32_t> &Args, std::uint32_t StackTop,
@@ -89,6 +99,9 @@ class Ia32Machine {
   bool InHalt_ = false, ReleasePending_ = false, Halted_ = false;
   std::uint32_t HaltWord_ = 0;
   bool HaltWordKnown_ = false;
+  std::uint64_t InstructionLimit_ = 100'000;
+  std::string Fault_;  // why a hook stopped the run; nothing may be thrown through the emulator
+  void Fail(std::string Why);
 };
 
 #endif  // EMULATOR_IA32_MACHINE_H_

@@ -18,6 +18,13 @@ std::optional<std::uint32_t> LinkMap::NextAfter(std::uint32_t Rva) const {
   return Next;
 }
 
+std::string RoutineName(const std::string &Linked) {
+  if (Linked.size() > 1 && Linked[0] == '?') {
+    return Linked.substr(1, Linked.find('@') - 1);
+  }
+  return Linked.size() > 1 && Linked[0] == '_' ? Linked.substr(1) : Linked;
+}
+
 std::optional<LinkMap> ReadLinkMap(const std::string &Path, std::string &Error) {
   std::ifstream In(Path);
   if (!In) {

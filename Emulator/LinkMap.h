@@ -25,6 +25,9 @@ struct LinkMap {
   std::optional<std::uint32_t> NextAfter(std::uint32_t Rva) const;
 };
 
+// A readable name for a linked symbol: "?ParseDirective@?A0x...@@..." -> "ParseDirective".
+std::string RoutineName(const std::string &Linked);
+
 std::optional<LinkMap> ReadLinkMap(const std::string &Path, std::string &Error);
 
 #endif  // EMULATOR_LINK_MAP_H_

@@ -92,6 +92,7 @@ bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageS
   try {
     BoardBus Bus(Board);
     Ia32Machine Machine(Bus);
+    Machine.SetInstructionLimit(Run.MaxInstructions);
     Machine.MapRam(board_map::kLoaderRamBase, board_map::kLoaderRamSize);
     Machine.LoadImage(*Image, *Map, Run.LoadBase);
     BuildPeiServices(Machine, Board);

@@ -12,6 +12,9 @@ struct ModuleImageRun {
   std::string ImagePath;
   std::string MapPath;                       // empty: the image path with ".map" for its extension
   std::uint32_t LoadBase = 0x00200000;       // inside the board's loader RAM, page aligned
+  // The module's default run takes about 160 instructions and its deepest
+  // path a few thousand; an image that runs away stops here.
+  std::uint64_t MaxInstructions = 100'000;
 };
 
 struct ModuleImageStats {

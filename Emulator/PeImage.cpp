@@ -1,12 +1,14 @@
 #include "PeImage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 namespace {
 
+constexpr std::uint64_t kMaxImageFile = 16u << 20;  // 16 MiB: no image of ours is near it
 constexpr std::uint32_t kSectionCode = 0x00000020;
 constexpr std::uint32_t kSectionInitializedData = 0x00000040;
 constexpr std::uint32_t kSectionUninitializedData = 0x00000080;
@@ -53,32 +55,61 @@ std::optional<std::uint32_t> FileOffsetOf(const PeImage &Image, std::uint32_t Rv
   return std::nullopt;
 }
 
-void ReadRelocations(PeImage &Image, Reader &In) {
-  std::uint32_t Rva = Image.RelocDirectoryRva;
-  const std::uint32_t End = Image.RelocDirectoryRva + Image.RelocDirectorySize;
+std::string HexText(std::uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// Every block lies inside the directory and every entry inside its block;
+// sums are taken in 64 bits, so no size field can make them wrap.
+bool ReadRelocations(PeImage &Image, Reader &In, std::string &Error) {
+  const std::uint64_t End = static_cast<std::uint64_t>(Image.RelocDirectoryRva) + Image.RelocDirectorySize;
+  if (End > Image.SizeOfImage) {
+    Error = "base relocation directory (RVA " + HexText(Image.RelocDirectoryRva) + ", size " +
+            HexText(Image.RelocDirectorySize) + ") runs past SizeOfImage " + HexText(Image.SizeOfImage);
+    return false;
+  }
+  std::uint64_t Rva = Image.RelocDirectoryRva;
   while (Rva + 8 <= End) {
-    const auto Offset = FileOffsetOf(Image, Rva);
+    const auto Offset = FileOffsetOf(Image, static_cast<std::uint32_t>(Rva));
     if (!Offset) {
-      Image.OtherRelocations.push_back("relocation block outside every section");
-      return;
+      Error = "relocation block at RVA " + HexText(Rva) + " is in no section's file data";
+      return false;
     }
     const std::uint32_t Page = In.U32(*Offset);
     const std::uint32_t BlockSize = In.U32(*Offset + 4);
-    if (BlockSize < 8 || !In.Ok) {
-      Image.OtherRelocations.push_back("malformed relocation block");
-      return;
+    if (!In.Ok) {
+      Error = "relocation block at RVA " + HexText(Rva) + " is cut off by the end of the file";
+      return false;
+    }
+    if (BlockSize < 8 || BlockSize > End - Rva || BlockSize % 2 != 0) {
+      Error = "relocation block at RVA " + HexText(Rva) + " has SizeOfBlock " + HexText(BlockSize) +
+              " (8 to " + HexText(End - Rva) + ", even)";
+      return false;
     }
     for (std::uint32_t Entry = 8; Entry + 2 <= BlockSize; Entry += 2) {
       const std::uint32_t Word = In.U16(*Offset + Entry);
       const std::uint32_t Type = Word >> 12;
+      const std::uint64_t Target = static_cast<std::uint64_t>(Page) + (Word & 0xFFFu);
+      if (!In.Ok) {
+        Error = "relocation block at RVA " + HexText(Rva) + " is cut off by the end of the file";
+        return false;
+      }
+      if (Type == 3 && Target + 4 > Image.SizeOfImage) {
+        Error = "HIGHLOW relocation of RVA " + HexText(Target) + " lies outside the image (SizeOfImage " +
+                HexText(Image.SizeOfImage) + ")";
+        return false;
+      }
       if (Type == 3) {
-        Image.HighLowRelocations.push_back(Page + (Word & 0xFFFu));
+        Image.HighLowRelocations.push_back(static_cast<std::uint32_t>(Target));
       } else if (Type != 0) {
         Image.OtherRelocations.push_back("relocation type " + std::to_string(Type));
       }
     }
     Rva += BlockSize;
   }
+  return true;
 }
 
 void ReadImports(PeImage &Image, Reader &In) {
@@ -114,13 +145,24 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   PeImage Image;
   Image.File = std::move(Bytes);
   Reader In{Image.File};
-  if (In.U16(0) != 0x5A4D) {
-    Error = "no MZ header";
+  const std::uint64_t FileSize = Image.File.size();
+  if (FileSize > kMaxImageFile) {
+    Error = "file of " + std::to_string(FileSize) + " bytes is larger than the 16 MiB an image may be";
+    return std::nullopt;
+  }
+  if (FileSize < 0x40 || In.U16(0) != 0x5A4D) {
+    Error = FileSize < 0x40 ? "file of " + std::to_string(FileSize) + " bytes is shorter than a DOS header (64)"
+                            : "no MZ header";
     return std::nullopt;
   }
   const std::uint32_t Pe = In.U32(0x3C);
+  if (static_cast<std::uint64_t>(Pe) + 24 > FileSize) {
+    Error = "e_lfanew " + HexText(Pe) + " leaves no room for the PE and COFF headers in a file of " +
+            std::to_string(FileSize) + " bytes";
+    return std::nullopt;
+  }
   if (In.U32(Pe) != 0x00004550) {
-    Error = "no PE signature";
+    Error = "no PE signature at e_lfanew " + HexText(Pe);
     return std::nullopt;
   }
   Image.Machine = static_cast<std::uint16_t>(In.U16(Pe + 4));
@@ -128,9 +170,14 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   const std::uint32_t OptionalSize = In.U16(Pe + 20);
   Image.FileCharacteristics = static_cast<std::uint16_t>(In.U16(Pe + 22));
   const std::uint32_t Optional = Pe + 24;
+  if (OptionalSize < 96 || static_cast<std::uint64_t>(Optional) + OptionalSize > FileSize) {
+    Error = "SizeOfOptionalHeader " + std::to_string(OptionalSize) +
+            (OptionalSize < 96 ? " is smaller than a PE32 optional header (96)" : " runs past the end of the file");
+    return std::nullopt;
+  }
   Image.Magic = static_cast<std::uint16_t>(In.U16(Optional));
   if (Image.Magic != 0x10B) {
-    Error = "not a PE32 image (optional header magic " + std::to_string(Image.Magic) + ")";
+    Error = "not a PE32 image (optional header magic " + HexText(Image.Magic) + ", PE32 is 0x10B)";
     return std::nullopt;
   }
   Image.EntryPoint = In.U32(Optional + 16);
@@ -142,6 +189,24 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   Image.Subsystem = static_cast<std::uint16_t>(In.U16(Optional + 68));
   Image.DllCharacteristics = static_cast<std::uint16_t>(In.U16(Optional + 70));
   const std::uint32_t DirectoryCount = In.U32(Optional + 92);
+  if (DirectoryCount > 16 || 96 + 8ull * DirectoryCount > OptionalSize) {
+    Error = "NumberOfRvaAndSizes " + std::to_string(DirectoryCount) + " does not fit SizeOfOptionalHeader " +
+            std::to_string(OptionalSize) + " (at most 16)";
+    return std::nullopt;
+  }
+  if (Image.SizeOfImage == 0 || Image.SizeOfImage > kMaxImageFile) {
+    Error = "SizeOfImage " + HexText(Image.SizeOfImage) + " is out of range (1 to 16 MiB)";
+    return std::nullopt;
+  }
+  if (Image.SizeOfHeaders > Image.SizeOfImage || Image.SizeOfHeaders > FileSize) {
+    Error = "SizeOfHeaders " + HexText(Image.SizeOfHeaders) + " exceeds SizeOfImage or the file";
+    return std::nullopt;
+  }
+  if (Image.EntryPoint >= Image.SizeOfImage) {
+    Error = "AddressOfEntryPoint " + HexText(Image.EntryPoint) + " lies outside the image (SizeOfImage " +
+            HexText(Image.SizeOfImage) + ")";
+    return std::nullopt;
+  }
   if (DirectoryCount > 1) {
     Image.ImportDirectoryRva = In.U32(Optional + 96 + 8);
     Image.ImportDirectorySize = In.U32(Optional + 96 + 12);
@@ -151,7 +216,13 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
     Image.RelocDirectorySize = In.U32(Optional + 96 + 44);
   }
   const std::uint32_t Table = Optional + OptionalSize;
-  for (std::uint32_t Index = 0; Index < SectionCount && Index < 96; Index++) {
+  if (SectionCount == 0 || SectionCount > 96 || Table + 40ull * SectionCount > FileSize) {
+    Error = "NumberOfSections " + std::to_string(SectionCount) +
+            (SectionCount == 0 || SectionCount > 96 ? " is out of range (1 to 96)"
+                                                    : " runs the section table past the end of the file");
+    return std::nullopt;
+  }
+  for (std::uint32_t Index = 0; Index < SectionCount; Index++) {
     const std::uint32_t At = Table + 40 * Index;
     PeSection Section;
     for (std::uint32_t Char = 0; Char < 8 && In.Get(At + Char, 1) != 0; Char++) {
@@ -163,7 +234,14 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
     Section.RawOffset = In.U32(At + 20);
     Section.Characteristics = In.U32(At + 36);
     if (static_cast<std::uint64_t>(Section.RawOffset) + Section.RawSize > Image.File.size()) {
-      Error = "section " + Section.Name + " lies beyond the end of the file";
+      Error = "section " + Section.Name + " (PointerToRawData " + HexText(Section.RawOffset) + ", SizeOfRawData " +
+              HexText(Section.RawSize) + ") lies beyond the end of the file";
+      return std::nullopt;
+    }
+    const std::uint64_t Loaded = std::min(Section.RawSize, Section.VirtualSize);
+    if (Section.VirtualAddress + Loaded > Image.SizeOfImage) {
+      Error = "section " + Section.Name + " (VirtualAddress " + HexText(Section.VirtualAddress) +
+              ") lies outside the image (SizeOfImage " + HexText(Image.SizeOfImage) + ")";
       return std::nullopt;
     }
     Image.Sections.push_back(Section);
@@ -172,8 +250,8 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
     Error = "truncated headers";
     return std::nullopt;
   }
-  if (Image.RelocDirectorySize != 0) {
-    ReadRelocations(Image, In);
+  if (Image.RelocDirectorySize != 0 && !ReadRelocations(Image, In, Error)) {
+    return std::nullopt;
   }
   if (Image.ImportDirectorySize != 0) {
     ReadImports(Image, In);
@@ -187,7 +265,14 @@ std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error) 
     Error = "cannot open " + Path;
     return std::nullopt;
   }
-  std::vector<std::uint8_t> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  // Read no more than one byte past the limit: the parser refuses the rest.
+  In.seekg(0, std::ios::end);
+  const std::streamoff Size = In.tellg();
+  In.seekg(0, std::ios::beg);
+  std::vector<std::uint8_t> Bytes(static_cast<std::size_t>(std::min<std::streamoff>(
+      Size < 0 ? 0 : Size, static_cast<std::streamoff>(kMaxImageFile + 1))));
+  In.read(reinterpret_cast<char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+  Bytes.resize(static_cast<std::size_t>(In.gcount()));
   return ParsePeImage(std::move(Bytes), Error);
 }
 

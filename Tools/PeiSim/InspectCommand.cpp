@@ -41,8 +41,7 @@ int InspectCommand(const std::vector<std::string> &Args) {
   std::string Error;
   const auto Image = ReadPeImage(Args[0], Error);
   if (!Image) {
-    std::printf("%s: %s\n", Args[0].c_str(), Error.c_str());
-    std::printf("contract broken: not a PE32 image\n");
+    std::fprintf(stderr, "pei-sim: %s: not a PE32 image: %s\n", Args[0].c_str(), Error.c_str());
     return 1;
   }
   std::string Out;

@@ -53,6 +53,8 @@ const char kRunHelp[] =
     "                      same board, same output\n"
     "  --map MAP           its link map (default: IMAGE with the extension .map)\n"
     "  --load-base ADDR    where the image is loaded and relocated (default 0x00200000)\n"
+    "  --max-instructions N  with --image: stop a run after N instructions (default 100000;\n"
+    "                      the default run takes about 160)\n"
     "  --stats             with --image: add the image size, the instructions executed\n"
     "                      from entry to return and the deepest stack use\n"
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"

@@ -16,6 +16,7 @@ int RunCommand(const std::vector<std::string> &Args) {
   ModuleImageRun Image;
   bool Stats = false;
   bool LoadBaseGiven = false;
+  bool ImageOnly = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
     auto Value = [&]() -> const std::string & {
@@ -45,14 +46,20 @@ int RunCommand(const std::vector<std::string> &Args) {
     } else if (Option == "--load-base") {
       Image.LoadBase = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "load base"));
       LoadBaseGiven = true;
+    } else if (Option == "--max-instructions") {
+      Image.MaxInstructions = ParseUnsigned(Value(), 1'000'000'000, "instruction budget");
+      if (Image.MaxInstructions == 0) {
+        throw UsageError("instruction budget 0 is out of range (1 to 1000000000)");
+      }
+      ImageOnly = true;
     } else if (Option == "--stats") {
       Stats = true;
     } else {
       throw UsageError("unknown option '" + Option + "'");
     }
   }
-  if (Image.ImagePath.empty() && (Stats || !Image.MapPath.empty() || LoadBaseGiven)) {
-    throw UsageError("--stats, --map and --load-base need --image");
+  if (Image.ImagePath.empty() && (Stats || !Image.MapPath.empty() || LoadBaseGiven || ImageOnly)) {
+    throw UsageError("--stats, --map, --load-base and --max-instructions need --image");
   }
   if (!Image.ImagePath.empty() && Settings.DebugLevel) {
     throw UsageError("--debug-level is for the host build; an image carries its own level mask");

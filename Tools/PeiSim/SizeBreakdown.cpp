@@ -3,13 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string RoutineName(const std::string &Linked) {
-  if (Linked.size() > 1 && Linked[0] == '?') {
-    return Linked.substr(1, Linked.find('@') - 1);
-  }
-  return Linked.size() > 1 && Linked[0] == '_' ? Linked.substr(1) : Linked;
-}
-
 SizeBreakdown BreakDownImage(const PeImage &Image, const LinkMap &Map) {
   SizeBreakdown Out;
   Out.FileSize = static_cast<std::uint32_t>(Image.File.size());

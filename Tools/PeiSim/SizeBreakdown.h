@@ -24,9 +24,6 @@ struct SizeBreakdown {
 
 SizeBreakdown BreakDownImage(const PeImage &Image, const LinkMap &Map);
 
-// A readable name for a linked symbol: "?ParseDirective@?A0x...@@..." -> "ParseDirective".
-std::string RoutineName(const std::string &Linked);
-
 // The breakdown as report lines.
 std::string SizeBreakdownText(const SizeBreakdown &Breakdown);
 
