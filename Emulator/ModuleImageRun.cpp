@@ -84,6 +84,13 @@ bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageS
   if (!Map) {
     return false;
   }
+  return RunParsedModuleImage(Board, *Image, *Map, Run, Stats, Error);
+}
+
+bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &ParsedImage, const LinkMap &ParsedMap,
+                          const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error) {
+  const PeImage *const Image = &ParsedImage;
+  const LinkMap *const Map = &ParsedMap;
   if (!AcceptedLoadBases(Image->SizeOfImage).Holds(Run.LoadBase)) {
     Error = "load base must be page aligned and leave the image inside loader RAM (0x00200000 and up)";
     return false;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "LinkMap.h"
+#include "PeImage.h"
 #include "VirtualBoard.h"
 
 struct ModuleImageRun {
@@ -34,6 +36,10 @@ LoadBaseRange AcceptedLoadBases(std::uint32_t SizeOfImage);
 // Loads and runs the image; the board records the trace and the outcome.
 // Returns false with Error set when the image cannot be run at all.
 bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error);
+
+// The same with the image and its link map already read (the fuzzer's way in).
+bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &Image, const LinkMap &Map, const ModuleImageRun &Run,
+                          ModuleImageStats &Stats, std::string &Error);
 
 // The link map beside an image: "x/SocPreInit.efi" -> "x/SocPreInit.map".
 std::string MapPathFor(const std::string &ImagePath);

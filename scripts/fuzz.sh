@@ -9,7 +9,7 @@ build=${1:?build directory}
 seconds=${2:?seconds per target}
 root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$build/artifacts"
-for target in format board; do
+for target in format board image; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   log="$build/$target-fuzz.log"
