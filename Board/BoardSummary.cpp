@@ -51,7 +51,9 @@ std::string BoardSummaryText(const BoardState &State) {
   for (const std::string &Item : State.Unexpected) {
     Out += "  " + Item + "\n";
   }
-  if (State.Halted) {
+  if (!State.NotDispatched.empty()) {
+    Line("outcome", "not dispatched: " + State.NotDispatched);
+  } else if (State.Halted) {
     Line("outcome", "halted at \"" + EscapeC(State.LastSink) + "\"");
   } else if (State.Return) {
     Line("outcome", "ModuleEntry returned " + StatusWithName(*State.Return));
@@ -62,6 +64,9 @@ std::string BoardSummaryText(const BoardState &State) {
 }
 
 int BoardExitCode(const BoardState &State) {
+  if (!State.NotDispatched.empty()) {
+    return 5;
+  }
   if (State.Halted || !State.Return) {
     return 3;
   }

@@ -25,6 +25,7 @@ struct BoardState {
   bool Halted = false;
   std::string LastSink;                 // what reached the sink last
   std::optional<std::uint32_t> Return;  // ModuleEntry's status, when it returned
+  std::string NotDispatched;            // why a dispatcher did not call the module, if it did not
 };
 
 // The base-address registers the module programs: device and register.
@@ -36,7 +37,7 @@ std::string UartSettingsText(const UartState &Uart);
 // The summary lines, the outcome last.
 std::string BoardSummaryText(const BoardState &State);
 
-// 0 success, 1 error status returned, 3 halted or not finished.
+// 0 success, 1 error status returned, 3 halted or not finished, 5 not dispatched.
 int BoardExitCode(const BoardState &State);
 
 #endif  // BOARD_BOARD_SUMMARY_H_

@@ -162,6 +162,7 @@ BoardState VirtualBoard::State() {
   State.Halted = Halted_;
   State.LastSink = SinkTexts_.empty() ? std::string() : SinkTexts_.back();
   State.Return = Return_;
+  State.NotDispatched = NotDispatched_;
   return State;
 }
 
@@ -170,6 +171,9 @@ std::string VirtualBoard::Summary() { return BoardSummaryText(State()); }
 std::string VirtualBoard::Report() { return Trace_.Text() + "\n" + Summary(); }
 
 int VirtualBoard::ExitCode() const {
+  if (!NotDispatched_.empty()) {
+    return 5;
+  }
   if (Halted_ || !Return_) {
     return 3;
   }

@@ -57,6 +57,8 @@ class VirtualBoard : public HostPlatform {
   void Sink(std::string_view Bytes);
   bool Halt();
   void Returned(std::uint32_t Status);
+  // A dispatcher did not call the module, for this reason.
+  void NotDispatched(std::string Why) { NotDispatched_ = std::move(Why); }
 
   // HostPlatform: the host build's accesses.
   void PortOut32(UINT16 Port, UINT32 Value) override { PortOut(Port, 4, Value); }
@@ -110,6 +112,7 @@ class VirtualBoard : public HostPlatform {
   std::vector<std::string> SinkTexts_;
   bool Halted_ = false;
   std::optional<std::uint32_t> Return_;
+  std::string NotDispatched_;
 };
 
 #endif  // BOARD_VIRTUAL_BOARD_H_

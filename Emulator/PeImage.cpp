@@ -259,20 +259,30 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   return Image;
 }
 
-std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error) {
+bool ReadFileBounded(const std::string &Path, std::vector<std::uint8_t> &Bytes, std::string &Error) {
   std::ifstream In(Path, std::ios::binary);
   if (!In) {
     Error = "cannot open " + Path;
-    return std::nullopt;
+    return false;
   }
-  // Read no more than one byte past the limit: the parser refuses the rest.
   In.seekg(0, std::ios::end);
   const std::streamoff Size = In.tellg();
   In.seekg(0, std::ios::beg);
-  std::vector<std::uint8_t> Bytes(static_cast<std::size_t>(std::min<std::streamoff>(
-      Size < 0 ? 0 : Size, static_cast<std::streamoff>(kMaxImageFile + 1))));
-  In.read(reinterpret_cast<char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+  if (Size < 0 || static_cast<std::uint64_t>(Size) > kMaxImageFile) {
+    Error = Path + ": larger than the 16 MiB a module file may be";
+    return false;
+  }
+  Bytes.assign(static_cast<std::size_t>(Size), 0);
+  In.read(reinterpret_cast<char *>(Bytes.data()), Size);
   Bytes.resize(static_cast<std::size_t>(In.gcount()));
+  return true;
+}
+
+std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error) {
+  std::vector<std::uint8_t> Bytes;
+  if (!ReadFileBounded(Path, Bytes, Error)) {
+    return std::nullopt;
+  }
   return ParsePeImage(std::move(Bytes), Error);
 }
 

@@ -42,6 +42,10 @@ struct PeImage {
 std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string &Error);
 std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error);
 
+// Reads a file a user hands a tool, refusing one over 16 MiB (and reading no
+// more than that of it).
+bool ReadFileBounded(const std::string &Path, std::vector<std::uint8_t> &Bytes, std::string &Error);
+
 // The image laid out in memory at LoadBase with its relocations applied.
 std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBase);
 

@@ -70,3 +70,15 @@ add_ia32_image(socpreinit_image
   OUTPUT SocPreInit.efi
   ENTRY ModuleEntry
   SOURCES ${FIRMWARE_LIBRARY_SOURCES} ${FIRMWARE_MODULE_SOURCES} Platform/Ia32/Ia32Runtime.cpp)
+
+# The module as platform firmware takes it: its PEIM file and a firmware
+# volume holding it, beside the image.
+set(SOC_FFS ${CMAKE_BINARY_DIR}/SocPreInit.ffs)
+set(SOC_FV ${CMAKE_BINARY_DIR}/SocPreInit.fv)
+add_custom_command(
+  OUTPUT ${SOC_FFS} ${SOC_FV}
+  COMMAND $<TARGET_FILE:pei-pack> ${CMAKE_BINARY_DIR}/SocPreInit.efi ${PROJECT_VERSION} ${SOC_FFS} ${SOC_FV}
+  DEPENDS socpreinit_image ${CMAKE_BINARY_DIR}/SocPreInit.efi pei-pack
+  COMMENT "Packing SocPreInit.ffs and SocPreInit.fv"
+  VERBATIM)
+add_custom_target(socpreinit_package ALL DEPENDS ${SOC_FFS} ${SOC_FV})

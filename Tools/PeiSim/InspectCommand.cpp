@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
+#include "FirmwareFile.h"
 #include "PeImage.h"
 
 namespace {
@@ -34,18 +35,19 @@ std::string SymbolAt(const std::string &ImagePath, std::uint32_t Rva) {
 
 }  // namespace
 
-int InspectCommand(const std::vector<std::string> &Args) {
-  if (Args.size() != 1 || Args[0].empty() || Args[0][0] == '-') {
-    throw UsageError("inspect takes one IMAGE");
-  }
+namespace {
+
+// The PE32 image's properties and the contract checks. MapBeside names the
+// file whose link map names the routines.
+int InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, const std::string &MapBeside) {
   std::string Error;
-  const auto Image = ReadPeImage(Args[0], Error);
+  const auto Image = ParsePeImage(std::move(Bytes), Error);
   if (!Image) {
-    std::fprintf(stderr, "pei-sim: %s: not a PE32 image: %s\n", Args[0].c_str(), Error.c_str());
+    std::fprintf(stderr, "pei-sim: %s: not a PE32 image: %s\n", Name.c_str(), Error.c_str());
     return 1;
   }
   std::string Out;
-  Out += "image: " + Args[0] + " (" + std::to_string(Image->File.size()) + " bytes)\n";
+  Out += "image: " + Name + " (" + std::to_string(Image->File.size()) + " bytes)\n";
   Out += "machine: 0x" + Hex32(Image->Machine).substr(6) + (Image->Machine == 0x14C ? " (IA-32)" : "") + "\n";
   Out += "format: PE32\n";
   Out += "subsystem: " + std::to_string(Image->Subsystem) +
@@ -54,7 +56,7 @@ int InspectCommand(const std::vector<std::string> &Args) {
   Out += "file alignment: " + std::to_string(Image->FileAlignment) + "\n";
   Out += "image base: " + Hex32(Image->ImageBase) + "\n";
   Out += "size of image: " + std::to_string(Image->SizeOfImage) + "\n";
-  const std::string Entry = SymbolAt(Args[0], Image->EntryPoint);
+  const std::string Entry = SymbolAt(MapBeside, Image->EntryPoint);
   Out += "entry point: " + Hex32(Image->EntryPoint) + (Entry.empty() ? "" : " (" + Entry + ")") + "\n";
   Out += "sections: " + std::to_string(Image->Sections.size()) + "\n";
   for (const PeSection &Section : Image->Sections) {
@@ -82,4 +84,113 @@ int InspectCommand(const std::vector<std::string> &Args) {
   }
   std::fwrite(Out.data(), 1, Out.size(), stdout);
   return Broken.empty() ? 0 : 1;
+}
+
+std::string HexText(std::uint64_t Value, int Digits) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+const char *SectionName(std::uint8_t Type) {
+  switch (Type) {
+    case SECTION_PE32: return "PE32";
+    case SECTION_VERSION: return "version";
+    case SECTION_USER_INTERFACE: return "user interface";
+    case SECTION_PEI_DEPEX: return "PEI dependency expression";
+    default: return "other";
+  }
+}
+
+std::string Utf16Text(const std::vector<std::uint8_t> &Bytes, std::size_t From) {
+  std::string Text;
+  for (std::size_t At = From; At + 1 < Bytes.size() && (Bytes[At] | Bytes[At + 1]) != 0; At += 2) {
+    Text += Bytes[At + 1] == 0 && Bytes[At] >= 0x20 && Bytes[At] < 0x7F ? static_cast<char>(Bytes[At]) : '?';
+  }
+  return Text;
+}
+
+// A file's header, checksums and sections; then its PE32 through InspectPe.
+int InspectFile(const std::string &Name, const FirmwareFile &File, const std::string &Indent) {
+  std::printf("%sfile %s: type %s%s, size %u, attributes %s, state %s\n", Indent.c_str(), GuidText(File.Name).c_str(),
+              HexText(File.Type, 2).c_str(), File.Type == kFileTypePeim ? " (PEIM)" : "", File.Size,
+              HexText(File.Attributes, 2).c_str(), HexText(File.State, 2).c_str());
+  std::printf("%s  header checksum %s: ok; file checksum %s: %s\n", Indent.c_str(), HexText(File.HeaderChecksum, 2).c_str(),
+              HexText(File.FileChecksum, 2).c_str(), (File.Attributes & 0x40) != 0 ? "ok" : "not used (0xAA)");
+  int Status = 0;
+  for (const FirmwareSection &Section : File.Sections) {
+    std::printf("%s  section at %s: %s (%s), %zu bytes\n", Indent.c_str(), HexText(Section.Offset, 4).c_str(),
+                SectionName(Section.Type), HexText(Section.Type, 2).c_str(), Section.Payload.size());
+    if (Section.Type == SECTION_PEI_DEPEX) {
+      const DepexResult Depex = EvaluateDependencyExpression(Section.Payload, {});
+      if (!Depex.Valid) {
+        std::fprintf(stderr, "pei-sim: %s: dependency expression: %s\n", Name.c_str(), Depex.Error.c_str());
+        return 1;
+      }
+      std::printf("%s    %s\n", Indent.c_str(), Depex.Text.c_str());
+    } else if (Section.Type == SECTION_USER_INTERFACE) {
+      std::printf("%s    \"%s\"\n", Indent.c_str(), Utf16Text(Section.Payload, 0).c_str());
+    } else if (Section.Type == SECTION_VERSION && Section.Payload.size() >= 2) {
+      std::printf("%s    build %u, \"%s\"\n", Indent.c_str(), Section.Payload[0] | Section.Payload[1] << 8,
+                  Utf16Text(Section.Payload, 2).c_str());
+    }
+  }
+  const FirmwareSection *Pe32 = File.Find(SECTION_PE32);
+  if (File.Type != kFileTypePeim || Pe32 == nullptr || File.Find(SECTION_PEI_DEPEX) == nullptr) {
+    std::printf("contract broken: the file is not a PEIM with a PE32 and a PEI dependency expression\n");
+    Status = 1;
+  }
+  if (Pe32 != nullptr) {
+    std::fflush(stdout);
+    Status = InspectPe(Name + " (PE32 section)", Pe32->Payload, Name) != 0 ? 1 : Status;
+  }
+  return Status;
+}
+
+}  // namespace
+
+int InspectCommand(const std::vector<std::string> &Args) {
+  if (Args.size() != 1 || Args[0].empty() || Args[0][0] == '-') {
+    throw UsageError("inspect takes one IMAGE, PEIM file or firmware volume");
+  }
+  std::vector<std::uint8_t> Bytes;
+  std::string Error;
+  if (!ReadFileBounded(Args[0], Bytes, Error)) {
+    std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
+    return 1;
+  }
+  const std::string Kind = KindOfFirmware(Bytes);
+  if (Kind == "pe32") {
+    return InspectPe(Args[0], std::move(Bytes), Args[0]);
+  }
+  if (Kind == "volume") {
+    const auto Volume = ParseFirmwareVolume(Bytes, Error);
+    if (!Volume) {
+      std::fprintf(stderr, "pei-sim: %s: %s\n", Args[0].c_str(), Error.c_str());
+      return 1;
+    }
+    std::printf("volume: %s (%zu bytes)\n", Args[0].c_str(), Bytes.size());
+    std::printf("  file system %s%s, FvLength %llu, attributes %s (erase polarity %d), header length %u\n",
+                GuidText(Volume->FileSystem).c_str(), Volume->FileSystem == kFfs2Guid ? " (FFS2)" : "",
+                static_cast<unsigned long long>(Volume->Length), HexText(Volume->Attributes, 8).c_str(),
+                (Volume->Attributes & 0x800) != 0 ? 1 : 0, Volume->HeaderLength);
+    std::printf("  header checksum %s: ok; revision %u; block map", HexText(Volume->Checksum, 4).c_str(), Volume->Revision);
+    for (const auto &[Count, Length] : Volume->Blocks) {
+      std::printf(" %u x %u", Count, Length);
+    }
+    std::printf("\n  files: %zu\n", Volume->Files.size());
+    int Status = Volume->Files.empty() ? 1 : 0;
+    for (const FirmwareFile &File : Volume->Files) {
+      Status = InspectFile(Args[0], File, "  ") != 0 ? 1 : Status;
+    }
+    return Status;
+  }
+  const auto File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+  if (!File) {
+    std::fprintf(stderr, "pei-sim: %s: not a PE32 image, PEIM file or firmware volume: %s\n", Args[0].c_str(),
+                 Error.c_str());
+    return 1;
+  }
+  std::printf("PEIM file: %s (%zu bytes)\n", Args[0].c_str(), Bytes.size());
+  return InspectFile(Args[0], *File, "");
 }

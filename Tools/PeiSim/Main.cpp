@@ -57,8 +57,14 @@ const char kRunHelp[] =
     "                      the default run takes about 160)\n"
     "  --stats             with --image: add the image size, the instructions executed\n"
     "                      from entry to return and the deepest stack use\n"
+    "  --ignore-depex      with a PEIM file or volume: dispatch whatever its dependency\n"
+    "                      expression says\n"
+    "IMAGE may be the PE32 image, its PEIM file (.ffs) or a firmware volume (.fv),\n"
+    "told apart by their content. A file or volume is dispatched as a PEI dispatcher\n"
+    "would: only once its dependency expression holds against the board's PPIs.\n"
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
-    "3 the processor halted; 2 usage; 4 the image could not be run.\n";
+    "3 the processor halted; 2 usage; 4 the image could not be run; 5 the module was\n"
+    "not dispatched (its dependency expression does not hold).\n";
 
 const char kQemuHelp[] =
     "qemu: runs IMAGE on QEMU's q35 machine (qemu-system-i386, TCG) through the\n"

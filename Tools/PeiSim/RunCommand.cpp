@@ -8,8 +8,86 @@
 #include "Commands.h"
 #include "HostRun.h"
 #include "ModuleImageRun.h"
+#include "FirmwareFile.h"
+#include "LinkMap.h"
 #include "PeImage.h"
 #include "VirtualBoard.h"
+
+namespace {
+
+// Runs IMAGE as a PEI dispatcher would: a PE32 image at once; a PEIM file, or
+// the first PEIM of a volume, once its dependency expression holds against
+// the board's PPIs (or at once with IgnoreDepex).
+bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool IgnoreDepex, ModuleImageStats &Stats,
+                          std::string &Error) {
+  std::vector<std::uint8_t> Bytes;
+  if (!ReadFileBounded(Run.ImagePath, Bytes, Error)) {
+    return false;
+  }
+  const std::string Kind = KindOfFirmware(Bytes);
+  std::optional<FirmwareFile> File;
+  if (Kind == "volume") {
+    const auto Volume = ParseFirmwareVolume(Bytes, Error);
+    if (!Volume) {
+      return false;
+    }
+    for (const FirmwareFile &Each : Volume->Files) {
+      if (!File && Each.Type == kFileTypePeim) {
+        File = Each;
+      }
+    }
+    if (!File) {
+      Error = Run.ImagePath + ": the volume holds no PEIM file";
+      return false;
+    }
+  } else if (Kind == "file") {
+    File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+    if (!File) {
+      return false;
+    }
+  }
+  if (File) {
+    const FirmwareSection *Depex = File->Find(SECTION_PEI_DEPEX);
+    const FirmwareSection *Pe32 = File->Find(SECTION_PE32);
+    if (Pe32 == nullptr) {
+      Error = Run.ImagePath + ": the PEIM file has no PE32 section";
+      return false;
+    }
+    if (Depex != nullptr) {
+      std::vector<Guid16> Installed;
+      if (Board.Settings().PpiInstalled && !Board.Settings().PpiStatus) {
+        Installed.push_back(kBusInfoPpiGuid);
+      }
+      const DepexResult Result = EvaluateDependencyExpression(Depex->Payload, Installed);
+      if (!Result.Valid) {
+        Error = Run.ImagePath + ": dependency expression: " + Result.Error;
+        return false;
+      }
+      if (!Result.Satisfied && !IgnoreDepex) {
+        std::string Missing;
+        for (const Guid16 &Guid : Result.Missing) {
+          Missing += (Missing.empty() ? "" : ", ") + GuidText(Guid) + (Guid == kBusInfoPpiGuid ? " (BUS_INFO_PPI)" : "");
+        }
+        Board.NotDispatched("its dependency expression (" + Result.Text + ") does not hold; not installed: " +
+                            (Missing.empty() ? std::string("none") : Missing));
+        return true;
+      }
+    }
+    Bytes = Pe32->Payload;
+  }
+  const auto Image = ParsePeImage(std::move(Bytes), Error);
+  if (!Image) {
+    return false;
+  }
+  const auto Map = ReadLinkMap(Run.MapPath.empty() ? MapPathFor(Run.ImagePath) : Run.MapPath, Error);
+  if (!Map) {
+    return false;
+  }
+  Stats.ImageSize = static_cast<std::uint32_t>(Image->File.size());
+  return RunParsedModuleImage(Board, *Image, *Map, Run, Stats, Error);
+}
+
+}  // namespace
 
 int RunCommand(const std::vector<std::string> &Args) {
   BoardSettings Settings;
@@ -17,6 +95,7 @@ int RunCommand(const std::vector<std::string> &Args) {
   bool Stats = false;
   bool LoadBaseGiven = false;
   bool ImageOnly = false;
+  bool IgnoreDepex = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
     auto Value = [&]() -> const std::string & {
@@ -52,6 +131,8 @@ int RunCommand(const std::vector<std::string> &Args) {
         throw UsageError("instruction budget 0 is out of range (1 to 1000000000)");
       }
       ImageOnly = true;
+    } else if (Option == "--ignore-depex") {
+      IgnoreDepex = true;
     } else if (Option == "--stats") {
       Stats = true;
     } else {
@@ -86,7 +167,7 @@ int RunCommand(const std::vector<std::string> &Args) {
     RunModuleOnHost(Board);
   } else {
     std::string Error;
-    if (!RunModuleImage(Board, Image, Figures, Error)) {
+    if (!RunImageAsDispatched(Board, Image, IgnoreDepex, Figures, Error)) {
       std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
       return 4;
     }

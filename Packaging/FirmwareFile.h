@@ -1,0 +1,103 @@
+// PI firmware packaging of the module: the PEIM file (FFS) with its sections
+// and PEI dependency expression, and the firmware volume (FV) that holds it.
+// Builders write them; readers take them apart and check every field with
+// arithmetic that cannot wrap, naming the field and its value when one is
+// off.
+#ifndef PACKAGING_FIRMWARE_FILE_H_
+#define PACKAGING_FIRMWARE_FILE_H_
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+using Guid16 = std::array<std::uint8_t, 16>;  // EFI_GUID as stored
+
+// "4B0165A9-61D6-4E23-A0B5-3EC79C2E30D5" <-> the stored bytes.
+std::string GuidText(const Guid16 &Guid);
+std::optional<Guid16> GuidFromText(const std::string &Text);
+
+// BUS_INFO_PPI, the one PPI the module depends on.
+extern const Guid16 kBusInfoPpiGuid;
+// The file name of the module's PEIM file: fixed, so that every build names it alike.
+extern const Guid16 kSocPreInitFileGuid;
+extern const Guid16 kFfs2Guid;
+
+// --- PEI dependency expressions -----------------------------------------
+enum : std::uint8_t {
+  DEPEX_BEFORE = 0x00, DEPEX_AFTER = 0x01, DEPEX_PUSH = 0x02, DEPEX_AND = 0x03, DEPEX_OR = 0x04,
+  DEPEX_NOT = 0x05, DEPEX_TRUE = 0x06, DEPEX_FALSE = 0x07, DEPEX_END = 0x08, DEPEX_SOR = 0x09,
+};
+
+// The module's expression: PUSH gBusInfoPpiGuid, END. Built here and nowhere else.
+std::vector<std::uint8_t> ModuleDependencyExpression();
+
+struct DepexResult {
+  bool Valid = false;
+  bool Satisfied = false;
+  std::string Text;                   // "PUSH 4B01...(BUS_INFO_PPI); END"
+  std::string Error;                  // for an invalid expression: what is wrong, at which byte
+  std::vector<Guid16> Missing;        // PPIs pushed that are not installed
+};
+
+// Evaluates a PEI expression (PUSH, AND, OR, NOT, TRUE, FALSE, END) against
+// the installed PPIs. Refuses a stack underflow or overflow, a missing END,
+// a truncated GUID and any opcode a PEI expression may not hold.
+DepexResult EvaluateDependencyExpression(const std::vector<std::uint8_t> &Expression,
+                                         const std::vector<Guid16> &Installed);
+
+// --- Files and sections -----------------------------------------------------
+enum : std::uint8_t {
+  SECTION_PE32 = 0x10, SECTION_VERSION = 0x14, SECTION_USER_INTERFACE = 0x15, SECTION_PEI_DEPEX = 0x1B,
+};
+constexpr std::uint8_t kFileTypePeim = 0x06;
+
+struct FirmwareSection {
+  std::uint8_t Type = 0;
+  std::uint32_t Offset = 0;              // from the start of the file
+  std::vector<std::uint8_t> Payload;     // without the section header
+};
+
+struct FirmwareFile {
+  Guid16 Name{};
+  std::uint8_t Type = 0, Attributes = 0, State = 0, HeaderChecksum = 0, FileChecksum = 0;
+  std::uint32_t Size = 0;
+  std::vector<FirmwareSection> Sections;
+  const FirmwareSection *Find(std::uint8_t Type) const;
+};
+
+// The PEIM file: dependency expression, PE32 (the image byte for byte), user
+// interface Name and version Version, in this order.
+std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
+                                        const std::string &Version);
+
+// A file at Bytes[At..]: its header, its checksums and its sections; Limit is
+// where the file must end at the latest. Null with Error on a fault.
+std::optional<FirmwareFile> ParseFirmwareFile(const std::vector<std::uint8_t> &Bytes, std::size_t At,
+                                              std::size_t Limit, std::string &Error);
+
+// --- Volumes ----------------------------------------------------------------
+constexpr std::uint32_t kVolumeBlockSize = 0x1000;
+
+// A volume of 4 KiB blocks (FFS2, erase polarity 1) holding the file; free
+// space holds the erase value.
+std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File);
+
+struct FirmwareVolume {
+  Guid16 FileSystem{};
+  std::uint64_t Length = 0;
+  std::uint32_t Attributes = 0;
+  std::uint16_t HeaderLength = 0, Checksum = 0;
+  std::uint8_t Revision = 0;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Blocks;  // NumBlocks, BlockLength
+  std::vector<FirmwareFile> Files;
+};
+
+std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t> &Bytes, std::string &Error);
+
+// What a file holds by its content: "volume", "file" or "pe32" (anything else
+// is tried as a file).
+std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes);
+
+#endif  // PACKAGING_FIRMWARE_FILE_H_

@@ -1,0 +1,40 @@
+// pei-pack: wraps the module image into its PEIM file and that into a
+// firmware volume. Same input, same bytes: nothing of the build's time or
+// place goes in.
+// Usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "FirmwareFile.h"
+
+namespace {
+
+bool WriteFile(const std::string &Path, const std::vector<std::uint8_t> &Bytes) {
+  std::ofstream Out(Path, std::ios::binary);
+  Out.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+  return static_cast<bool>(Out);
+}
+
+}  // namespace
+
+int main(int Argc, char **Argv) {
+  if (Argc != 5) {
+    std::fprintf(stderr, "usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv\n");
+    return 2;
+  }
+  std::ifstream In(Argv[1], std::ios::binary);
+  const std::vector<std::uint8_t> Image((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  if (Image.size() < 2 || Image[0] != 'M' || Image[1] != 'Z' || Image.size() > 0xFFFF00) {
+    std::fprintf(stderr, "pei-pack: %s is not a PE32 image of at most 16 MiB\n", Argv[1]);
+    return 1;
+  }
+  const std::vector<std::uint8_t> File = BuildPeimFile(Image, "SocPreInit", Argv[2]);
+  if (!WriteFile(Argv[3], File) || !WriteFile(Argv[4], BuildVolume(File))) {
+    std::fprintf(stderr, "pei-pack: cannot write %s or %s\n", Argv[3], Argv[4]);
+    return 1;
+  }
+  return 0;
+}
