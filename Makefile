@@ -6,7 +6,9 @@ FUZZ_SECONDS ?= 600
 PEI_SIM := build/gcc/Tools/PeiSim/pei-sim
 IMAGE := build/gcc/SocPreInit.efi
 
-.PHONY: all deps run qemu test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps run qemu install test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -55,6 +57,13 @@ coverage: deps
 report: build-gcc
 	$(PEI_SIM) report --image $(IMAGE) --debug-image build/gcc/Tests/SocPreInitDebug.efi \
 	  --engine-image build/gcc/Tests/EngineTest.efi
+	@echo; echo "shipped artifacts (SHA-256, bytes)"
+	@for f in build/gcc/SocPreInit.efi build/gcc/SocPreInit.ffs build/gcc/SocPreInit.fv; do \
+	  printf '  %s  %6s  %s\n' "$$(sha256sum $$f | cut -d' ' -f1)" "$$(stat -c %s $$f)" "$$(basename $$f)"; done
+
+# pei-sim, the three artifacts with their link map, the QEMU loader and the README.
+install: build-gcc
+	cmake --install build/gcc --prefix $(PREFIX)
 
 # Engine against glibc snprintf and stb_sprintf: times and ratios in one run.
 bench: build-gcc

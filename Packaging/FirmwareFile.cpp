@@ -187,6 +187,12 @@ const FirmwareSection *FirmwareFile::Find(std::uint8_t SectionType) const {
   return nullptr;
 }
 
+std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
+  std::vector<std::uint8_t> Copy(Header.begin(), Header.begin() + 24);
+  Copy[0x10] = 0;
+  return static_cast<std::uint8_t>(0x100 - HeaderSum(Copy, 0, 24));
+}
+
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
                                         const std::string &Version) {
   std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all

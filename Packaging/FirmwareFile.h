@@ -67,6 +67,10 @@ struct FirmwareFile {
   const FirmwareSection *Find(std::uint8_t Type) const;
 };
 
+// The header checksum byte of a 24-byte file header (its own byte, the file
+// checksum and the state are not counted).
+std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header);
+
 // The PEIM file: dependency expression, PE32 (the image byte for byte), user
 // interface Name and version Version, in this order.
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,

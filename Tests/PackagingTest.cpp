@@ -1,0 +1,170 @@
+// The module as platform firmware takes it: the PEIM file and the volume,
+// judged by fwupd's parser as well as our own, the dependency expression
+// evaluator, and dispatch by pei-sim run.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "CommandRun.h"
+#include "FirmwareFile.h"
+
+namespace {
+
+std::vector<std::uint8_t> Slurp(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+std::string WriteCopy(const std::string &Name, const std::vector<std::uint8_t> &Bytes) {
+  const std::string Path = ::testing::TempDir() + Name;
+  std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
+                                              static_cast<std::streamsize>(Bytes.size()));
+  return Path;
+}
+
+std::vector<std::string> SectionTypesInOrder(const std::string &Xml) {
+  std::vector<std::string> Types;
+  for (std::size_t At = Xml.find("<type_name>"); At != std::string::npos; At = Xml.find("<type_name>", At + 1)) {
+    Types.push_back(Xml.substr(At + 11, Xml.find('<', At + 11) - At - 11));
+  }
+  return Types;
+}
+
+TEST(Packaging, FwupdFindsThePeimTheSectionsAndThePe32) {
+  for (const auto &[Artifact, Type] : {std::pair{std::string(ARTIFACT_FFS), "efi-file"}, {ARTIFACT_FV, "efi-volume"}}) {
+    SCOPED_TRACE(Artifact);
+    const CommandResult Parse = RunCommandLine("fwupdtool", {"firmware-parse", Artifact, Type});
+    ASSERT_EQ(Parse.Exit, 0) << Parse.Err;
+    EXPECT_NE(Parse.Out.find("<id>7f3c2a91-5b4e-4d6a-8c1f-2e9b0d4a6c35</id>"), std::string::npos) << Parse.Out;
+    EXPECT_NE(Parse.Out.find("<user_interface>SocPreInit</user_interface>"), std::string::npos);
+    const std::vector<std::string> Expected = {"peim", "pei-depex", "pe32", "user-interface", "version"};
+    EXPECT_EQ(SectionTypesInOrder(Parse.Out), Expected);
+    if (std::string(Type) == "efi-volume") {
+      EXPECT_NE(Parse.Out.find("<name>Volume:Ffs2</name>"), std::string::npos);
+    }
+  }
+  // The PE32 section is the image, byte for byte.
+  const std::string Folder = ::testing::TempDir() + "fwupd-extract";
+  const CommandResult Extract = RunCommandLine(
+      "sh", {"-c", "rm -rf '" + Folder + "' && mkdir -p '" + Folder + "' && cd '" + Folder +
+                       "' && fwupdtool firmware-extract '" + ARTIFACT_FFS + "' efi-file"});
+  ASSERT_EQ(Extract.Exit, 0) << Extract.Err;
+  EXPECT_EQ(Slurp(Folder + "/img-0x1.fw"), Slurp(MODULE_IMAGE));
+}
+
+TEST(Packaging, AHeaderChecksumOffByOneIsRefusedByFwupdAndInspect) {
+  std::vector<std::uint8_t> File = Slurp(ARTIFACT_FFS);
+  File.at(0x10)++;
+  const std::string BadFile = WriteCopy("bad-checksum.ffs", File);
+  EXPECT_NE(RunCommandLine("fwupdtool", {"firmware-parse", BadFile, "efi-file"}).Exit, 0);
+  const CommandResult Inspect = PeiSim({"inspect", BadFile});
+  EXPECT_EQ(Inspect.Exit, 1);
+  EXPECT_NE(Inspect.Err.find("header checksum"), std::string::npos) << Inspect.Err;
+
+  std::vector<std::uint8_t> Volume = Slurp(ARTIFACT_FV);
+  Volume.at(0x32)++;
+  const std::string BadVolume = WriteCopy("bad-checksum.fv", Volume);
+  EXPECT_NE(RunCommandLine("fwupdtool", {"firmware-parse", BadVolume, "efi-volume"}).Exit, 0);
+  EXPECT_EQ(PeiSim({"inspect", BadVolume}).Exit, 1);
+  EXPECT_EQ(PeiSim({"run", "--image", BadVolume}).Exit, 4);
+}
+
+TEST(Packaging, HeaderChecksumsMatchTheKnownVectors) {
+  // 1B45CC0A-156A-428A-AF62-49864DA0E6E6, PEIM, size 0x169E, state F8, file
+  // checksum AA: the header checksum is 0x2C.
+  const std::vector<std::uint8_t> Header = {0x0A, 0xCC, 0x45, 0x1B, 0x6A, 0x15, 0x8A, 0x42, 0xAF, 0x62, 0x49, 0x86,
+                                            0x4D, 0xA0, 0xE6, 0xE6, 0x00, 0xAA, 0x06, 0x00, 0x9E, 0x16, 0x00, 0xF8};
+  EXPECT_EQ(FileHeaderChecksum(Header), 0x2C);
+  // FFS2, FvLength 0x2000, attributes 0x0004FEFF, one run of two 4 KiB blocks:
+  // the volume header checksum is 0xC6CD.
+  const std::vector<std::uint8_t> Volume = BuildVolume(BuildPeimFile(Slurp(MODULE_IMAGE), "SocPreInit", "0.9.0"));
+  ASSERT_EQ(Volume.size(), 0x2000u);
+  EXPECT_EQ(Volume[0x32] | Volume[0x33] << 8, 0xC6CD);
+  std::string Error;
+  EXPECT_TRUE(ParseFirmwareVolume(Volume, Error)) << Error;
+}
+
+TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {
+  auto Push = [](const Guid16 &Guid) {
+    std::vector<std::uint8_t> Bytes = {DEPEX_PUSH};
+    Bytes.insert(Bytes.end(), Guid.begin(), Guid.end());
+    return Bytes;
+  };
+  auto Join = [](std::initializer_list<std::vector<std::uint8_t>> Parts) {
+    std::vector<std::uint8_t> All;
+    for (const auto &Part : Parts) {
+      All.insert(All.end(), Part.begin(), Part.end());
+    }
+    return All;
+  };
+  const Guid16 Other = *GuidFromText("7408D748-FC8C-4EE6-9288-C4BEC092A410");
+  const std::vector<Guid16> Installed = {kBusInfoPpiGuid};
+  struct Case {
+    std::vector<std::uint8_t> Expression;
+    bool Valid, Satisfied;
+    const char *Words;
+  };
+  const Case Cases[] = {
+      {ModuleDependencyExpression(), true, true, "PUSH 4B0165A9-61D6-4E23-A0B5-3EC79C2E30D5 (BUS_INFO_PPI); END"},
+      {Join({Push(kBusInfoPpiGuid), Push(Other), {DEPEX_AND, DEPEX_END}}), true, false, "AND; END"},
+      {Join({Push(kBusInfoPpiGuid), Push(Other), {DEPEX_OR, DEPEX_END}}), true, true, "OR; END"},
+      {Join({Push(Other), {DEPEX_NOT, DEPEX_END}}), true, true, "NOT; END"},
+      {{DEPEX_TRUE, DEPEX_FALSE, DEPEX_AND, DEPEX_END}, true, false, "TRUE; FALSE; AND; END"},
+      {{DEPEX_AND, DEPEX_END}, false, false, "stack underflow"},
+      {{DEPEX_TRUE, DEPEX_TRUE, DEPEX_END}, false, false, "END with 2 values"},
+      {{DEPEX_TRUE}, false, false, "no END"},
+      {{DEPEX_PUSH, 0xA9, 0x65}, false, false, "truncated GUID at byte 0"},
+      {{DEPEX_SOR, DEPEX_TRUE, DEPEX_END}, false, false, "(SOR) is not allowed in a PEI expression"},
+      {{DEPEX_BEFORE}, false, false, "(BEFORE) is not allowed"},
+      {{0x42, DEPEX_END}, false, false, "unknown opcode 0x42"},
+      {std::vector<std::uint8_t>(65, DEPEX_TRUE), false, false, "stack overflow"},
+  };
+  for (const Case &Each : Cases) {
+    const DepexResult Result = EvaluateDependencyExpression(Each.Expression, Installed);
+    EXPECT_EQ(Result.Valid, Each.Valid) << Each.Words;
+    EXPECT_EQ(Result.Satisfied, Each.Satisfied) << Each.Words;
+    EXPECT_NE((Result.Valid ? Result.Text : Result.Error).find(Each.Words), std::string::npos)
+        << Each.Words << " | " << Result.Text << " | " << Result.Error;
+  }
+}
+
+TEST(Packaging, RunDispatchesAsAPeiDispatcherWould) {
+  const CommandResult Image = PeiSim({"run", "--image", MODULE_IMAGE});
+  for (const char *Artifact : {ARTIFACT_FFS, ARTIFACT_FV}) {
+    SCOPED_TRACE(Artifact);
+    const CommandResult Run = PeiSim({"run", "--image", Artifact});
+    EXPECT_EQ(Run.Exit, 0);
+    EXPECT_EQ(Run.Out, Image.Out);  // with the PPI installed, exactly today's run
+    const CommandResult Missing = PeiSim({"run", "--image", Artifact, "--no-ppi"});
+    EXPECT_EQ(Missing.Exit, 5);
+    EXPECT_EQ(Missing.Out.find("out"), Missing.Out.find("outcome"));  // no port, load or store at all
+    EXPECT_NE(Missing.Out.find("not dispatched: its dependency expression (PUSH 4B0165A9-61D6-4E23-A0B5-3EC79C2E30D5 "
+                               "(BUS_INFO_PPI); END) does not hold; not installed: 4B0165A9"),
+              std::string::npos) << Missing.Out;
+    EXPECT_EQ(PeiSim({"run", "--image", Artifact, "--no-ppi", "--ignore-depex"}).Exit, 3);  // the module's own path
+  }
+}
+
+TEST(Packaging, ArtifactsAreReproducible) {
+  // The IA-32 side and the packing step again, in a fresh folder: the same bytes.
+  const std::string Folder = ::testing::TempDir() + "reproduce-" + std::to_string(::getpid());
+  const CommandResult Build = RunCommandLine(
+      "sh", {"-c", "rm -rf '" + Folder + "' && cmake -S '" SOC_SOURCE_DIR "' -B '" + Folder +
+                       "' -G Ninja -DSOC_ARTIFACTS_ONLY=ON >/dev/null && cmake --build '" + Folder +
+                       "' --target socpreinit_package debug_level_image engine_test_image >/dev/null"});
+  ASSERT_EQ(Build.Exit, 0) << Build.Out << Build.Err;
+  EXPECT_EQ(Slurp(Folder + "/SocPreInit.efi"), Slurp(MODULE_IMAGE));
+  EXPECT_EQ(Slurp(Folder + "/SocPreInit.ffs"), Slurp(ARTIFACT_FFS));
+  EXPECT_EQ(Slurp(Folder + "/SocPreInit.fv"), Slurp(ARTIFACT_FV));
+  EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.efi"), Slurp(DEBUG_LEVEL_IMAGE));
+  EXPECT_EQ(Slurp(Folder + "/Tests/EngineTest.efi"), Slurp(ENGINE_IMAGE));
+  RunCommandLine("rm", {"-rf", Folder});
+}
+
+}  // namespace
