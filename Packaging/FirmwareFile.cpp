@@ -178,6 +178,15 @@ DepexResult EvaluateDependencyExpression(const std::vector<std::uint8_t> &E, con
   return Result;
 }
 
+std::string DispatchRefusal(const DepexResult &Result) {
+  std::string Missing;
+  for (const Guid16 &Guid : Result.Missing) {
+    Missing += (Missing.empty() ? "" : ", ") + GuidText(Guid) + PpiName(Guid);
+  }
+  return "its dependency expression (" + Result.Text + ") does not hold; not installed: " +
+         (Missing.empty() ? std::string("none") : Missing);
+}
+
 const FirmwareSection *FirmwareFile::Find(std::uint8_t SectionType) const {
   for (const FirmwareSection &Each : Sections) {
     if (Each.Type == SectionType) {

@@ -47,6 +47,10 @@ struct DepexResult {
 DepexResult EvaluateDependencyExpression(const std::vector<std::uint8_t> &Expression,
                                          const std::vector<Guid16> &Installed);
 
+// The summary's words for a module its dispatcher did not call:
+// "its dependency expression (...) does not hold; not installed: ...".
+std::string DispatchRefusal(const DepexResult &Result);
+
 // --- Files and sections -----------------------------------------------------
 enum : std::uint8_t {
   SECTION_PE32 = 0x10, SECTION_VERSION = 0x14, SECTION_USER_INTERFACE = 0x15, SECTION_PEI_DEPEX = 0x1B,

@@ -160,3 +160,45 @@ TEST(Qemu, ChecksCatchAWrongOrderARateAndAMissingDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+// The summary lines of a pei-sim run or qemu output, from COM1 to the outcome.
+std::vector<std::string> SummaryLines(const std::string &Out, bool WithUarts) {
+  std::vector<std::string> Lines;
+  bool In = false;
+  for (std::size_t At = 0; At < Out.size();) {
+    const std::size_t End = Out.find('\n', At);
+    const std::string Line = Out.substr(At, End - At);
+    At = End == std::string::npos ? Out.size() : End + 1;
+    In = In || Line.rfind("COM1 ", 0) == 0;
+    if (In && (WithUarts || Line.rfind("COM", 0) != 0)) {
+      Lines.push_back(Line);
+    }
+    if (Line.rfind("outcome: ", 0) == 0) {
+      break;
+    }
+  }
+  return Lines;
+}
+
+TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheLoader) {
+  const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FV, "--loader", PEI_LOADER});
+  ASSERT_EQ(Qemu.Exit, 0) << Qemu.Err;
+  const CommandResult Board = RunCommandLine(PEI_SIM_PATH, {"run", "--image", ARTIFACT_FV, "--bus", "0", "--divisor-code", "3"});
+  EXPECT_EQ(SummaryLines(Qemu.Out, true), SummaryLines(Board.Out, true));
+  EXPECT_EQ(Qemu.Out.find("FAILED"), std::string::npos) << Qemu.Out;
+
+  // Without the PPI the loader does not call the module. (QEMU's UARTs reset
+  // to divisor 12, the board's to 0: the UART lines are left out.)
+  const CommandResult Missing =
+      RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FV, "--loader", PEI_LOADER, "--no-ppi"});
+  EXPECT_EQ(Missing.Exit, 5) << Missing.Err;
+  const CommandResult BoardMissing =
+      RunCommandLine(PEI_SIM_PATH, {"run", "--image", ARTIFACT_FV, "--bus", "0", "--divisor-code", "3", "--no-ppi"});
+  EXPECT_EQ(SummaryLines(Missing.Out, false), SummaryLines(BoardMissing.Out, false));
+  EXPECT_NE(Missing.Out.find("outcome: not dispatched: its dependency expression"), std::string::npos);
+  EXPECT_EQ(Missing.Out.find("FAILED"), std::string::npos) << Missing.Out;
+}
+
+}  // namespace

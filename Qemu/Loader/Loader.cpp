@@ -8,6 +8,7 @@
 #include "LoaderHardware.h"
 #include "LoaderOptions.h"
 #include "PeLoad.h"
+#include "VolumeWalk.h"
 #include "Pi/PeiServices.h"
 
 #define MULTIBOOT_BOOT_MAGIC 0x2BADB002u
@@ -171,6 +172,7 @@ void PreparePlatform() {
   PciWrite32(0, 0, 0, 0x64, 0);  // PCIEXBAR: 256 MiB of ECAM at PcdPcieBase
   PciWrite32(0, 0, 0, 0x60, PCIE_BASE | 1u);
   PciWrite32(0, 31, 0, 0x40, mOptions.Reg40);
+  PciWrite32(0, 31, 0, 0x80, 0);  // SeaBIOS leaves 0x00030000 here; the board starts at 0
   const UINT32 Bars[3][2] = {{22, 0x10}, {23, 0x24}, {24, 0x24}};
   for (const auto &Bar : Bars) {
     PciWrite32(0, Bar[0], 0, Bar[1], 0);
@@ -282,9 +284,30 @@ extern "C" void LoaderMain(UINT32 Magic, const MULTIBOOT_INFO *Info) {
   if (Module->End <= Module->Start || (Module->End > LoadBase && Module->Start < LoadBase + IMAGE_LOAD_LIMIT)) {
     Fail("module file overlaps the load area", Module->Start);
   }
+  // A volume is walked as the PEI foundation walks the boot firmware volume:
+  // its PEIM is called only when its dependency expression holds.
+  const UINT8 *Pe32 = reinterpret_cast<const UINT8 *>(Module->Start);
+  UINT32 Pe32Size = Module->End - Module->Start;
+  if (IsFirmwareVolume(Pe32, Pe32Size)) {
+    VOLUME_PEIM Peim;
+    if (const char *Error = FindPeimInVolume(Pe32, Pe32Size, Peim)) {
+      Fail(Error, 0);
+    }
+    Print("volume peim found\n");
+    if (Peim.Depex != nullptr) {
+      const int Holds = EvaluatePeiDepex(Peim.Depex, Peim.DepexSize, kBusInfoPpiGuid, mOptions.Ppi == PPI_INSTALLED);
+      if (Holds < 0) {
+        Fail("malformed dependency expression", 0);
+      }
+      if (Holds == 0) {
+        Finish("notdispatched");
+      }
+    }
+    Pe32 = Peim.Pe32;
+    Pe32Size = Peim.Pe32Size;
+  }
   LOADED_IMAGE Image;
-  if (const char *Error = LoadPeImage(reinterpret_cast<const UINT8 *>(Module->Start), Module->End - Module->Start,
-                                      LoadBase, IMAGE_LOAD_LIMIT, Image)) {
+  if (const char *Error = LoadPeImage(Pe32, Pe32Size, LoadBase, IMAGE_LOAD_LIMIT, Image)) {
     Fail(Error, 0);
   }
   Print("image ");

@@ -26,6 +26,15 @@ std::vector<QemuCheck> DeviceChecks(const QemuOutcome &Outcome) {
 
 std::vector<QemuCheck> TraceChecks(const QemuSettings &Settings, const QemuOutcome &Outcome) {
   std::vector<QemuCheck> Checks;
+  if (Outcome.NotDispatched) {
+    std::string Seen;
+    for (const QemuConfigWrite &Write : Outcome.ModuleConfigWrites) {
+      Seen += "\n    " + Write.Text();
+    }
+    Checks.push_back({"no configuration write once the loader's set-up was done (not dispatched)" + Seen,
+                      Outcome.ModuleConfigWrites.empty()});
+    return Checks;
+  }
   const std::string Line = ExpectedLineParameters(Settings.DivisorCode);
   Checks.push_back({"COM1 last line parameters: " + Outcome.Com1Parameters, Outcome.Com1Parameters == Line});
   Checks.push_back({"COM2 last line parameters: " + Outcome.Com2Parameters, Outcome.Com2Parameters == Line});

@@ -17,7 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "FirmwareFile.h"
 #include "LinkMap.h"
+#include "PeImage.h"
 #include "ModuleImageRun.h"
 #include "Trace.h"
 
@@ -107,10 +109,11 @@ void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
       if (A == "ahci23") Outcome.Ahci23Version = Value;
       if (A == "ahci24") Outcome.Ahci24Version = Value;
     } else if (Key == "peiloader" && A == "done") {
-      Outcome.Completed = Ended != "failed";
+      Outcome.Completed = Ended == "returned" || Ended == "halted" || Ended == "notdispatched";
     }
   }
   Outcome.State.Halted = Ended == "halted";
+  Outcome.NotDispatched = Ended == "notdispatched";
   if (Ended != "returned") {
     Outcome.State.Return.reset();
   }
@@ -160,6 +163,28 @@ void NoteTransmitted(const std::string &Path, const std::string &Name, BoardStat
 }
 
 std::uint32_t RvaOf(const LinkMap &Map, const std::string &Name) { return Map.Rva(Name).value_or(0); }
+
+// The words pei-sim run prints for a volume whose PEIM the loader did not
+// dispatch: the host evaluates the same expression against the same PPIs.
+std::string RefusalOf(const QemuSettings &Settings) {
+  std::vector<std::uint8_t> Bytes;
+  std::string Error;
+  const auto Volume = ReadFileBounded(Settings.ImagePath, Bytes, Error) ? ParseFirmwareVolume(Bytes, Error)
+                                                                         : std::nullopt;
+  if (!Volume) {
+    return "the loader did not dispatch the module (" + Error + ")";
+  }
+  for (const FirmwareFile &File : Volume->Files) {
+    if (const FirmwareSection *Depex = File.Find(SECTION_PEI_DEPEX); Depex != nullptr && File.Type == kFileTypePeim) {
+      std::vector<Guid16> Installed;
+      if (Settings.PpiInstalled && !Settings.PpiStatus) {
+        Installed.push_back(kBusInfoPpiGuid);
+      }
+      return DispatchRefusal(EvaluateDependencyExpression(Depex->Payload, Installed));
+    }
+  }
+  return "the loader did not dispatch the module";
+}
 
 }  // namespace
 
@@ -301,6 +326,9 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   ParseDebugConsole(Console, Outcome);
   ParseQemuTrace(ReadFile(TracePath), Outcome);
   Outcome.State.Bus = Settings.Bus;
+  if (Outcome.NotDispatched) {
+    Outcome.State.NotDispatched = RefusalOf(Settings);
+  }
   NoteTransmitted(Com1Path, "COM1", Outcome.State);
   NoteTransmitted(Com2Path, "COM2", Outcome.State);
   if (!Outcome.Completed && Outcome.Error.empty()) {

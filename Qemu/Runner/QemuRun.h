@@ -46,6 +46,7 @@ struct QemuOutcome {
   bool RegistersPreserved = false;
   std::uint32_t EduIdentification = 0, Ahci23Version = 0, Ahci24Version = 0;
   std::uint32_t LoadBase = 0;
+  bool NotDispatched = false;  // a volume's PEIM whose dependency expression did not hold
   // QEMU's trace: the last line parameters each UART was given, and the
   // configuration writes after the loader's own set-up.
   std::string Com1Parameters, Com2Parameters;

@@ -64,12 +64,7 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
         return false;
       }
       if (!Result.Satisfied && !IgnoreDepex) {
-        std::string Missing;
-        for (const Guid16 &Guid : Result.Missing) {
-          Missing += (Missing.empty() ? "" : ", ") + GuidText(Guid) + (Guid == kBusInfoPpiGuid ? " (BUS_INFO_PPI)" : "");
-        }
-        Board.NotDispatched("its dependency expression (" + Result.Text + ") does not hold; not installed: " +
-                            (Missing.empty() ? std::string("none") : Missing));
+        Board.NotDispatched(DispatchRefusal(Result));
         return true;
       }
     }
