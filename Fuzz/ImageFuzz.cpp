@@ -1,12 +1,14 @@
-// Fuzzes the PE reader, the contract checks and the emulated run with PE
-// images: the built module images and mutations of their headers, sections
-// and relocation blocks (the seed corpus). Every input must end in a refusal
+// Fuzzes the volume, file and PE readers, the dependency expression
+// evaluator, the contract checks and the emulated run: the seed corpus holds
+// the built images, the PEIM file and the volume, and mutations of their
+// headers, sections and relocation blocks. Every input must end in a refusal
 // or a finished run, within the run's bounds; the sanitizers watch the rest.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "FirmwareFile.h"
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
 #include "PeImage.h"
@@ -26,7 +28,40 @@ LinkMap SeedMap() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size) {
   std::string Error;
-  const std::optional<PeImage> Image = ParsePeImage(std::vector<std::uint8_t>(Data, Data + Size), Error);
+  std::vector<std::uint8_t> Bytes(Data, Data + Size);
+  // Volumes and PEIM files first go through their own readers and the
+  // dependency expression evaluator; their PE32 section then goes on.
+  const std::string Kind = KindOfFirmware(Bytes);
+  if (Kind != "pe32") {
+    std::optional<FirmwareFile> File;
+    if (Kind == "volume") {
+      const auto Volume = ParseFirmwareVolume(Bytes, Error);
+      if (Volume && !Volume->Files.empty()) {
+        File = Volume->Files.front();
+      }
+    } else {
+      File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+    }
+    if (!File) {
+      if (Error.find('\n') != std::string::npos) {
+        std::abort();
+      }
+      return 0;
+    }
+    if (const FirmwareSection *Depex = File->Find(SECTION_PEI_DEPEX)) {
+      const DepexResult Result = EvaluateDependencyExpression(Depex->Payload, {kBusInfoPpiGuid});
+      if (Result.Valid == !Result.Error.empty()) {
+        std::fprintf(stderr, "image fuzz: a dependency expression is valid or has an error, not both\n");
+        std::abort();
+      }
+    }
+    const FirmwareSection *Pe32 = File->Find(SECTION_PE32);
+    if (Pe32 == nullptr) {
+      return 0;
+    }
+    Bytes = Pe32->Payload;
+  }
+  const std::optional<PeImage> Image = ParsePeImage(std::move(Bytes), Error);
   if (!Image) {
     if (Error.empty() || Error.find('\n') != std::string::npos) {
       std::fprintf(stderr, "image fuzz: a refusal must be one line: '%s'\n", Error.c_str());
