@@ -19,4 +19,26 @@ std::uint64_t ParseUnsigned(std::string_view Text, std::uint64_t Max, std::strin
 // As ParseUnsigned, and a leading '-' means the two's complement in Bits bits.
 std::uint64_t ParseTwosComplement(std::string_view Text, int Bits, std::string_view What);
 
+// The board options run and qemu share, into a settings record with the
+// fields DivisorCode, Bus, Reg40, PpiInstalled, PpiStatus and ReleaseHalts;
+// Value gives the option's value. False when Option is none of them.
+template <class SETTINGS, class VALUE> bool TakeBoardOption(const std::string &Option, VALUE &&Value, SETTINGS &Settings) {
+  if (Option == "--divisor-code") {
+    Settings.DivisorCode = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "divisor code"));
+  } else if (Option == "--bus") {
+    Settings.Bus = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "bus"));
+  } else if (Option == "--reg40") {
+    Settings.Reg40 = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "register 0x40 byte"));
+  } else if (Option == "--no-ppi") {
+    Settings.PpiInstalled = false;
+  } else if (Option == "--ppi-status") {
+    Settings.PpiStatus = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "status"));
+  } else if (Option == "--release-halts") {
+    Settings.ReleaseHalts = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 #endif  // TOOLS_PEI_SIM_COMMAND_LINE_H_

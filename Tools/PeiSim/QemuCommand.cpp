@@ -57,18 +57,8 @@ int QemuCommand(const std::vector<std::string> &Args) {
       Settings.ImagePath = Value();
     } else if (Option == "--map") {
       Settings.MapPath = Value();
-    } else if (Option == "--divisor-code") {
-      Settings.DivisorCode = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "divisor code"));
-    } else if (Option == "--bus") {
-      Settings.Bus = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "bus"));
-    } else if (Option == "--reg40") {
-      Settings.Reg40 = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "register 0x40 byte"));
-    } else if (Option == "--no-ppi") {
-      Settings.PpiInstalled = false;
-    } else if (Option == "--ppi-status") {
-      Settings.PpiStatus = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "status"));
-    } else if (Option == "--release-halts") {
-      Settings.ReleaseHalts = true;
+    } else if (TakeBoardOption(Option, Value, Settings)) {
+      // a board option: taken
     } else if (Option == "--stats") {
       Stats = true;
     } else if (Option == "--gdb") {

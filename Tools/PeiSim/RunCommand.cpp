@@ -99,20 +99,10 @@ int RunCommand(const std::vector<std::string> &Args) {
       }
       return Args[++Index];
     };
-    if (Option == "--divisor-code") {
-      Settings.DivisorCode = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "divisor code"));
-    } else if (Option == "--bus") {
-      Settings.Bus = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "bus"));
-    } else if (Option == "--reg40") {
-      Settings.Reg40 = static_cast<std::uint8_t>(ParseUnsigned(Value(), 0xFF, "register 0x40 byte"));
-    } else if (Option == "--no-ppi") {
-      Settings.PpiInstalled = false;
-    } else if (Option == "--ppi-status") {
-      Settings.PpiStatus = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "status"));
+    if (TakeBoardOption(Option, Value, Settings)) {
+      // a board option: taken
     } else if (Option == "--debug-level") {
       Settings.DebugLevel = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "level mask"));
-    } else if (Option == "--release-halts") {
-      Settings.ReleaseHalts = true;
     } else if (Option == "--image") {
       Image.ImagePath = Value();
     } else if (Option == "--map") {
