@@ -216,27 +216,28 @@ PRINT_PART void PrepareNumber(FIELD *Field, UINT64 Value) {
   Field->Flags = Flags;
 }
 
-// The class of a conversion character (CONVERSION).
-inline UINTN ClassOf(const ENGINE_DATA *Data, CHAR8 Conversion) {
-#if PRINT_COMPACT
+// The class of a conversion character (CONVERSION): its place in the table,
+// or the table's length for any other character.
+constexpr UINTN ScanClass(const CHAR8 *Conversions, CHAR8 Conversion) {
   UINTN Class = 0;
-  while (Data->Conversions[Class] != 0 && Data->Conversions[Class] != Conversion) {
+  while (Conversions[Class] != 0 && Conversions[Class] != Conversion) {
     Class++;
   }
   return Class;
+}
+
+inline UINTN ClassOf(const ENGINE_DATA *Data, CHAR8 Conversion) {
+#if PRINT_COMPACT
+  return ScanClass(Data->Conversions, Conversion);
 #else
-  // A class for each of the 256 characters, built from the same table.
+  // The class of each of the 256 characters, scanned once at compile time.
   struct CLASS_TABLE {
     UINT8 Of[256];
   };
   static constexpr CLASS_TABLE kClasses = [] {
     CLASS_TABLE Table{};
     for (UINTN Character = 0; Character < 256; Character++) {
-      UINTN Class = 0;
-      while (mEngineData.Conversions[Class] != 0 && mEngineData.Conversions[Class] != static_cast<CHAR8>(Character)) {
-        Class++;
-      }
-      Table.Of[Character] = static_cast<UINT8>(Class);
+      Table.Of[Character] = static_cast<UINT8>(ScanClass(mEngineData.Conversions, static_cast<CHAR8>(Character)));
     }
     return Table;
   }();
