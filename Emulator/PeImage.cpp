@@ -36,7 +36,8 @@ struct Reader {
   std::string CString(std::uint64_t Offset) {
     std::string Text;
     while (Offset < Bytes.size() && Bytes[Offset] != 0 && Text.size() < 256) {
-      Text += static_cast<char>(Bytes[Offset++]);
+      const std::uint8_t Byte = Bytes[Offset++];
+      Text += Byte > 0x20 && Byte < 0x7F ? static_cast<char>(Byte) : '?';  // printable only
     }
     return Text;
   }
@@ -225,8 +226,11 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   for (std::uint32_t Index = 0; Index < SectionCount; Index++) {
     const std::uint32_t At = Table + 40 * Index;
     PeSection Section;
+    // The name is the file's: anything but a printable character is shown as
+    // '?', so that no message or listing carries control bytes or a line break.
     for (std::uint32_t Char = 0; Char < 8 && In.Get(At + Char, 1) != 0; Char++) {
-      Section.Name += static_cast<char>(In.Get(At + Char, 1));
+      const std::uint32_t Byte = In.Get(At + Char, 1);
+      Section.Name += Byte > 0x20 && Byte < 0x7F ? static_cast<char>(Byte) : '?';
     }
     Section.VirtualSize = In.U32(At + 8);
     Section.VirtualAddress = In.U32(At + 12);

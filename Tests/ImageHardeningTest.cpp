@@ -98,6 +98,19 @@ TEST(ImageHardening, MalformedHeadersAndRelocationsAreNamed) {
   }
 }
 
+TEST(ImageHardening, NamesFromTheFileCarryNoLineBreaks) {
+  // A section name with a line break, and its raw data past the end of the
+  // file: the refusal names it in one line (found by image-fuzz).
+  std::vector<std::uint8_t> Bytes = ModuleBytes();
+  const Layout L = LayoutOf(Bytes);
+  Bytes.at(L.Table + 1) = '\n';
+  Put32(Bytes, L.Table + 16, 0x7FFFFFFFu);
+  const CommandResult Inspect = PeiSim({"inspect", WriteImage("name-with-newline", Bytes)});
+  EXPECT_EQ(Inspect.Exit, 1);
+  EXPECT_EQ(std::count(Inspect.Err.begin(), Inspect.Err.end(), '\n'), 1) << Inspect.Err;
+  EXPECT_NE(Inspect.Err.find("section .?ext"), std::string::npos) << Inspect.Err;
+}
+
 TEST(ImageHardening, TruncationAtEveryHeaderBoundary) {
   const std::vector<std::uint8_t> Good = ModuleBytes();
   const Layout L = LayoutOf(Good);
