@@ -76,7 +76,13 @@ std::string MapPathFor(const std::string &ImagePath) {
 }
 
 bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error) {
-  const auto Image = ReadPeImage(Run.ImagePath, Error);
+  std::vector<std::uint8_t> Bytes;
+  return ReadFileBounded(Run.ImagePath, Bytes, Error) && RunModuleImageBytes(Board, std::move(Bytes), Run, Stats, Error);
+}
+
+bool RunModuleImageBytes(VirtualBoard &Board, std::vector<std::uint8_t> Bytes, const ModuleImageRun &Run,
+                         ModuleImageStats &Stats, std::string &Error) {
+  const auto Image = ParsePeImage(std::move(Bytes), Error);
   if (!Image) {
     return false;
   }

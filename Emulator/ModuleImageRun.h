@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "LinkMap.h"
 #include "PeImage.h"
@@ -36,6 +37,11 @@ LoadBaseRange AcceptedLoadBases(std::uint32_t SizeOfImage);
 // Loads and runs the image; the board records the trace and the outcome.
 // Returns false with Error set when the image cannot be run at all.
 bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error);
+
+// The same with the image's bytes already read (the link map is still the
+// one Run names or the one beside Run.ImagePath).
+bool RunModuleImageBytes(VirtualBoard &Board, std::vector<std::uint8_t> Bytes, const ModuleImageRun &Run,
+                         ModuleImageStats &Stats, std::string &Error);
 
 // The same with the image and its link map already read (the fuzzer's way in).
 bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &Image, const LinkMap &Map, const ModuleImageRun &Run,

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A command-line mistake; the tool prints the usage and exits 2.
 struct UsageError : std::runtime_error {
@@ -18,6 +19,15 @@ std::uint64_t ParseUnsigned(std::string_view Text, std::uint64_t Max, std::strin
 
 // As ParseUnsigned, and a leading '-' means the two's complement in Bits bits.
 std::uint64_t ParseTwosComplement(std::string_view Text, int Bits, std::string_view What);
+
+// The value of the option at Args[Index]: the next argument, which Index
+// then names; a usage error when there is none.
+inline const std::string &OptionValue(const std::vector<std::string> &Args, std::size_t &Index) {
+  if (Index + 1 >= Args.size()) {
+    throw UsageError("option " + Args[Index] + " needs a value");
+  }
+  return Args[++Index];
+}
 
 // The board options run and qemu share, into a settings record with the
 // fields DivisorCode, Bus, Reg40, PpiInstalled, PpiStatus and ReleaseHalts;

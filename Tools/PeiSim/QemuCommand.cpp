@@ -47,12 +47,7 @@ int QemuCommand(const std::vector<std::string> &Args) {
   bool Stats = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
-    auto Value = [&]() -> const std::string & {
-      if (Index + 1 >= Args.size()) {
-        throw UsageError("option " + Option + " needs a value");
-      }
-      return Args[++Index];
-    };
+    auto Value = [&]() -> const std::string & { return OptionValue(Args, Index); };
     if (Option == "--image") {
       Settings.ImagePath = Value();
     } else if (Option == "--map") {

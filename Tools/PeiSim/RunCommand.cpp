@@ -70,16 +70,7 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
     }
     Bytes = Pe32->Payload;
   }
-  const auto Image = ParsePeImage(std::move(Bytes), Error);
-  if (!Image) {
-    return false;
-  }
-  const auto Map = ReadLinkMap(Run.MapPath.empty() ? MapPathFor(Run.ImagePath) : Run.MapPath, Error);
-  if (!Map) {
-    return false;
-  }
-  Stats.ImageSize = static_cast<std::uint32_t>(Image->File.size());
-  return RunParsedModuleImage(Board, *Image, *Map, Run, Stats, Error);
+  return RunModuleImageBytes(Board, std::move(Bytes), Run, Stats, Error);
 }
 
 }  // namespace
@@ -93,12 +84,7 @@ int RunCommand(const std::vector<std::string> &Args) {
   bool IgnoreDepex = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
-    auto Value = [&]() -> const std::string & {
-      if (Index + 1 >= Args.size()) {
-        throw UsageError("option " + Option + " needs a value");
-      }
-      return Args[++Index];
-    };
+    auto Value = [&]() -> const std::string & { return OptionValue(Args, Index); };
     if (TakeBoardOption(Option, Value, Settings)) {
       // a board option: taken
     } else if (Option == "--debug-level") {
