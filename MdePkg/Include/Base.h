@@ -3,6 +3,8 @@
 #ifndef MDEPKG_BASE_H_
 #define MDEPKG_BASE_H_
 
+#include "EngineForm.h"
+
 using UINT8 = unsigned char;
 using UINT16 = unsigned short;
 using UINT32 = unsigned int;

@@ -4,6 +4,8 @@
 
 #include "Base.h"
 
+FIRMWARE_ROUTINES_BEGIN
+
 // Largest accepted length of a 1-byte string, in characters.
 inline constexpr UINT32 _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength = 1000000;
 
@@ -19,5 +21,7 @@ UINT64 DivU64x32Remainder(UINT64 Dividend, UINT32 Divisor, UINT32 *Remainder);
 
 // The 16-bit little-endian value of the two bytes at Buffer, at any alignment.
 UINT16 LoadUnaligned16(const void *Buffer);
+
+FIRMWARE_ROUTINES_END
 
 #endif  // MDEPKG_LIBRARY_BASE_LIB_H_

@@ -15,15 +15,17 @@ inline constexpr UINT32 PcdDebugPrintLevel = PCD_DEBUG_PRINT_LEVEL;
 
 #define LEVEL_ERROR 0x80000000u
 
+FIRMWARE_ROUTINES_BEGIN
+
 // Formats "ASSERT <file>(<line>): <description>\r\n", hands it to the sink and
 // halts. Returns only when an outside agent (a debugger) ends the halt.
 void ReportAssertion(const CHAR8 *FileName, UINTN LineNumber, const CHAR8 *Description);
 
 // The debug sink. The module discards what it is given.
-extern "C" UINTN SerialWrite(const UINT8 *Buffer, UINTN Length);
+FIRMWARE_C_NAME UINTN SerialWrite(const UINT8 *Buffer, UINTN Length);
 
 // Spins on a volatile word in its frame until something outside makes it non-zero.
-extern "C" void HaltProcessor();
+FIRMWARE_C_NAME void HaltProcessor();
 
 inline BOOLEAN DebugPrintLevelEnabled(UINT32 ErrorLevel) {
   return (ErrorLevel & PlatformDebugPrintLevel(PcdDebugPrintLevel)) != 0;
@@ -47,6 +49,8 @@ template <class... ARGS> inline void PrintDebugMessage(UINT32 ErrorLevel, CHECKE
 template <class... ARGS> inline void PrintDebugMessage(UINT32 ErrorLevel, RUNTIME_FORMAT Format, ARGS... Args) {
   DebugPrintArgsTo(ErrorLevel, Format.Text, Args...);
 }
+
+FIRMWARE_ROUTINES_END
 
 // The path of a source file as the build records it: relative to the
 // repository root (the build maps the root prefix away), backslash-separated

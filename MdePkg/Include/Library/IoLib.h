@@ -4,6 +4,8 @@
 
 #include "Base.h"
 
+FIRMWARE_ROUTINES_BEGIN
+
 // 32-bit store to a physical address; Address must be a multiple of 4.
 UINT32 MmioStore32(UINTN Address, UINT32 Value);
 
@@ -12,5 +14,7 @@ UINT32 PortWrite32(UINTN Port, UINT32 Value);
 
 // 8-bit output to a port; no check.
 void PortWrite8(UINT16 Port, UINT8 Value);
+
+FIRMWARE_ROUTINES_END
 
 #endif  // MDEPKG_LIBRARY_IO_LIB_H_

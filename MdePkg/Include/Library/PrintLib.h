@@ -6,23 +6,13 @@
 #include "Base.h"
 #include "Library/PrintArgs.h"
 #include "Library/PrintFormatCheck.h"
-
-// Flag word of one format character.
-#define PF_ALIGN_LEFT 0x0001u
-#define PF_SHOW_PLUS 0x0002u
-#define PF_SHOW_SPACE 0x0004u
-#define PF_GROUP_THOUSANDS 0x0008u
-#define PF_VALUE_64 0x0010u
-#define PF_FILL_ZEROS 0x0020u
-#define PF_BASE_16 0x0080u
-#define PF_HAS_WIDTH 0x0200u
-#define PF_TEXT_CHAR16 0x0400u
-#define PF_HAS_PRECISION 0x0800u
-#define PF_NUMBER_LAYOUT 0x1000u
+#include "Library/PrintGrammar.h"
 
 // Size of the engine's scratch area: digits of a number, or a nested GUID,
 // time or status text.
 #define PRINT_SCRATCH_SIZE 38u
+
+FIRMWARE_ROUTINES_BEGIN
 
 // Renders Format into Buffer (BufferSize characters including the terminator)
 // taking arguments from Args; returns the characters written before the
@@ -54,5 +44,7 @@ inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, CHECKED_FORMAT<ARGS...>
 template <class... ARGS> inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, RUNTIME_FORMAT Format, ARGS... Args) {
   return PrintArgsTo(Buffer, BufferSize, Format.Text, Args...);
 }
+
+FIRMWARE_ROUTINES_END
 
 #endif  // MDEPKG_LIBRARY_PRINT_LIB_H_

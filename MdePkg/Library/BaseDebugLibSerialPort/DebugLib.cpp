@@ -6,16 +6,18 @@
 
 #define MESSAGE_BUFFER_SIZE 256u
 
+FIRMWARE_ROUTINES_BEGIN
+
 // Kept out of line and opaque so that the call, its buffer and its length
 // stay observable (a debugger or an emulator breaks here) even though the
 // module's sink throws the bytes away.
-extern "C" __attribute__((noinline, used)) UINTN SerialWrite(const UINT8 *Buffer, UINTN Length) {
+FIRMWARE_C_NAME __attribute__((noinline, used)) UINTN SerialWrite(const UINT8 *Buffer, UINTN Length) {
   __asm__ volatile("" : : "r"(Buffer), "r"(Length) : "memory");
   PlatformSinkObserve(reinterpret_cast<const CHAR8 *>(Buffer), Length);
   return Length;
 }
 
-extern "C" __attribute__((noinline, used)) void HaltProcessor() {
+FIRMWARE_C_NAME __attribute__((noinline, used)) void HaltProcessor() {
   volatile UINT32 HaltWord = 0;
   PlatformHaltEntered(&HaltWord);
   while (HaltWord == 0) {
@@ -41,3 +43,5 @@ void DebugPrintArgs(UINT32 ErrorLevel, const CHAR8 *Format, PRINT_ARG_LIST *Args
   FormatToBuffer(Buffer, MESSAGE_BUFFER_SIZE, Format, Args);
   SerialWrite(reinterpret_cast<const UINT8 *>(Buffer), AsciiStrLength(Buffer));
 }
+
+FIRMWARE_ROUTINES_END

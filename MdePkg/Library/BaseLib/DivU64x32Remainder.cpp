@@ -2,6 +2,8 @@
 #include "Library/BaseLib.h"
 #include "Library/DebugLib.h"
 
+FIRMWARE_ROUTINES_BEGIN
+
 namespace {
 
 // Divides High:Low by Divisor where High < Divisor, so that the quotient fits
@@ -39,3 +41,5 @@ UINT64 DivU64x32Remainder(UINT64 Dividend, UINT32 Divisor, UINT32 *Remainder) {
   }
   return (static_cast<UINT64>(QuotientHigh) << 32) | QuotientLow;
 }
+
+FIRMWARE_ROUTINES_END

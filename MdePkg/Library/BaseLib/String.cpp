@@ -2,6 +2,8 @@
 #include "Library/BaseLib.h"
 #include "Library/DebugLib.h"
 
+FIRMWARE_ROUTINES_BEGIN
+
 UINTN AsciiStrLength(const CHAR8 *String) {
   ASSERT(String != ((void *) 0));
   if (String == nullptr) {
@@ -22,3 +24,5 @@ UINTN AsciiStrLength(const CHAR8 *String) {
   }
   return Length;
 }
+
+FIRMWARE_ROUTINES_END

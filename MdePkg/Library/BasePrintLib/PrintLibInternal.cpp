@@ -11,20 +11,13 @@
 #include "PrintSteps.h"
 #include "StatusText.h"
 
+FIRMWARE_ROUTINES_BEGIN
+
 namespace {
 
 using namespace print_steps;
 
-// Conversion characters by class: numbers, texts, 'c', records, line ends.
-// Any other character is a one-character text of itself.
-enum CONVERSION : UINTN {
-  CONVERT_D, CONVERT_X, CONVERT_UPPER_X, CONVERT_P,  // numbers
-  CONVERT_A, CONVERT_UPPER_S, CONVERT_S,             // texts
-  CONVERT_C,
-  CONVERT_G, CONVERT_T, CONVERT_R,                   // records
-  CONVERT_LINE_FEED, CONVERT_CARRIAGE_RETURN,
-  CONVERT_OTHER
-};
+using namespace print_grammar;
 
 // A record rendered through a nested PrintAscii into the scratch area ('g',
 // 't' and an unnamed 'r'): where its format, null text and value list lie in
@@ -35,14 +28,15 @@ struct RECORD_KIND {
   UINT8 FormatAt, NullAt, FieldsAt, Count;
 };
 #define RECORD_FIELD(Offset, Size) static_cast<UINT8>((Offset) << 2 | (Size))
+#define FIELD_OF(Record, Member, Size) RECORD_FIELD(__builtin_offsetof(Record, Member), Size)
+#define GUID_BYTE(Index) RECORD_FIELD(__builtin_offsetof(EFI_GUID, Data4) + (Index), 0)
 
 // Every constant of the engine in one block, the most used first.
 struct ENGINE_DATA {
   CHAR8 Digits[sizeof "0123456789ABCDEF"];
-  CHAR8 FlagCharacters[sizeof "-+ ,Ll."];
-  UINT8 FlagShifts[7];   // the flag bit each flag character sets, as a shift count
+  FLAG_TABLES Flags;     // the flag characters and the bit each sets
   UINT8 NumberFlags[4];  // what 'd', 'x', 'X' and 'p' add to the flags
-  CHAR8 Conversions[sizeof "dxXpaSscgtr\n\r"];
+  CONVERSION_CHARACTERS Conversions;
   RECORD_KIND Records[3];  // 'g', 't', 'r'
   UINT8 GuidFields[11];    // Data1, Data2, Data3, Data4[0..7]
   UINT8 TimeFields[5];     // Month, Day, Year, Hour, Minute
@@ -56,20 +50,23 @@ struct ENGINE_DATA {
 };
 #define DATA_AT(Member) static_cast<UINT8>(__builtin_offsetof(ENGINE_DATA, Member))
 
+// The status record has no null text: its pointer is the status's own
+// address, never null, so its NullAt is never used; 0 merely names the start
+// of the block.
 alignas(1) constexpr ENGINE_DATA mEngineData = {
     "0123456789ABCDEF",
-    "-+ ,Ll.",
-    {0, 1, 2, 3, 4, 4, 11},
-    {0, PF_BASE_16, PF_BASE_16 | PF_FILL_ZEROS, PF_BASE_16 | PF_FILL_ZEROS},
-    "dxXpaSscgtr\n\r",
+    kFlagTables,
+    {kConversions[CONVERT_D].Sets, kConversions[CONVERT_X].Sets, kConversions[CONVERT_UPPER_X].Sets,
+     kConversions[CONVERT_P].Sets},
+    kConversionCharacters,
     {{DATA_AT(GuidFormat), DATA_AT(NullGuid), DATA_AT(GuidFields), 11},
      {DATA_AT(TimeFormat), DATA_AT(NullTime), DATA_AT(TimeFields), 5},
      {DATA_AT(StatusFormat), 0, DATA_AT(StatusFields), 1}},
-    {RECORD_FIELD(0, 2), RECORD_FIELD(4, 1), RECORD_FIELD(6, 1), RECORD_FIELD(8, 0), RECORD_FIELD(9, 0),
-     RECORD_FIELD(10, 0), RECORD_FIELD(11, 0), RECORD_FIELD(12, 0), RECORD_FIELD(13, 0), RECORD_FIELD(14, 0),
-     RECORD_FIELD(15, 0)},
-    {RECORD_FIELD(2, 0), RECORD_FIELD(3, 0), RECORD_FIELD(0, 1), RECORD_FIELD(4, 0), RECORD_FIELD(5, 0)},
-    {RECORD_FIELD(0, 2)},
+    {FIELD_OF(EFI_GUID, Data1, 2), FIELD_OF(EFI_GUID, Data2, 1), FIELD_OF(EFI_GUID, Data3, 1), GUID_BYTE(0),
+     GUID_BYTE(1), GUID_BYTE(2), GUID_BYTE(3), GUID_BYTE(4), GUID_BYTE(5), GUID_BYTE(6), GUID_BYTE(7)},
+    {FIELD_OF(EFI_TIME, Month, 0), FIELD_OF(EFI_TIME, Day, 0), FIELD_OF(EFI_TIME, Year, 1), FIELD_OF(EFI_TIME, Hour, 0),
+     FIELD_OF(EFI_TIME, Minute, 0)},
+    {RECORD_FIELD(0, 2)},  // the status, one 32-bit read
     "<null string>",
     "<null guid>",
     "<null time>",
@@ -78,19 +75,11 @@ alignas(1) constexpr ENGINE_DATA mEngineData = {
     "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
 };
 static_assert(sizeof(ENGINE_DATA) < 256, "the record kinds reach their texts by 8-bit offsets");
-static_assert(1u << 0 == PF_ALIGN_LEFT && 1u << 1 == PF_SHOW_PLUS && 1u << 2 == PF_SHOW_SPACE &&
-              1u << 3 == PF_GROUP_THOUSANDS && 1u << 4 == PF_VALUE_64 && 1u << 11 == PF_HAS_PRECISION);
+static_assert(sizeof(EFI_GUID) << 2 <= 256 && sizeof(EFI_TIME) << 2 <= 256, "a field offset fits a value byte");
+static_assert(CONVERT_T == CONVERT_G + 1 && CONVERT_R == CONVERT_G + 2, "Records follows the record classes");
 #define RECORD_VALUES_MAX (sizeof mEngineData.GuidFields)
 
-// The engine's constants through a pointer the compiler must keep in a
-// register: each use is then a short offset from it rather than a full
-// address, and the image needs one base relocation per routine instead of
-// one per use.
-inline const ENGINE_DATA *EngineData() {
-  const ENGINE_DATA *Data = &mEngineData;
-  __asm__("" : "+r"(Data));
-  return Data;
-}
+inline const ENGINE_DATA *EngineData() { return PinInRegister(&mEngineData); }
 
 // The values of Record, as Fields describes them, formatted by Format into
 // Scratch as 32-bit unsigned arguments. Out of line, so that its records
@@ -161,7 +150,7 @@ const CHAR8 *ParseDirective(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIST *A
       SetWidthOrPrecision(Field, static_cast<UINT32>(PrintArgTakeAs(Args, false)));
     } else {
       const ENGINE_DATA *Data = EngineData();
-      const UINT32 Flag = FlagOf(Character, Data->FlagCharacters, Data->FlagShifts);
+      const UINT32 Flag = FlagOf(Character, Data->Flags.Characters, Data->Flags.Shifts);
       if (Flag == 0) {
         return Format;  // the conversion character, the format's 0 included
       }
@@ -216,35 +205,15 @@ PRINT_PART void PrepareNumber(FIELD *Field, UINT64 Value) {
   Field->Flags = Flags;
 }
 
-// The class of a conversion character (CONVERSION): its place in the table,
-// or the table's length for any other character.
-constexpr UINTN ScanClass(const CHAR8 *Conversions, CHAR8 Conversion) {
-  UINTN Class = 0;
-  while (Conversions[Class] != 0 && Conversions[Class] != Conversion) {
-    Class++;
+// The conversion classes that take a pointer, as a mask.
+consteval UINT32 PointerClasses() {
+  UINT32 Mask = 0;
+  for (UINTN Class = 0; Class < kConversionCount; Class++) {
+    Mask |= TakesPointer(Class) ? 1u << Class : 0;
   }
-  return Class;
+  return Mask;
 }
-
-inline UINTN ClassOf(const ENGINE_DATA *Data, CHAR8 Conversion) {
-#if PRINT_COMPACT
-  return ScanClass(Data->Conversions, Conversion);
-#else
-  // The class of each of the 256 characters, scanned once at compile time.
-  struct CLASS_TABLE {
-    UINT8 Of[256];
-  };
-  static constexpr CLASS_TABLE kClasses = [] {
-    CLASS_TABLE Table{};
-    for (UINTN Character = 0; Character < 256; Character++) {
-      Table.Of[Character] = static_cast<UINT8>(ScanClass(mEngineData.Conversions, static_cast<CHAR8>(Character)));
-    }
-    return Table;
-  }();
-  (void)Data;
-  return kClasses.Of[static_cast<UINT8>(Conversion)];
-#endif
-}
+constexpr UINT32 kTakesPointer = PointerClasses();
 
 // Prepares the field of the conversion character at Format; returns the
 // position after the format characters it consumed.
@@ -258,13 +227,12 @@ PRINT_PART const CHAR8 *Convert(const CHAR8 *Format, FIELD *Field, PRINT_ARG_LIS
   }
   Format++;
   const ENGINE_DATA *Data = EngineData();
-  const UINTN Class = ClassOf(Data, Conversion);
+  const UINTN Class = ClassOf(Data->Conversions.Of, Conversion);
   // Every conversion up to 'r' takes one argument: a pointer for the texts,
   // 'g' and 't', a number for the others.
   UINT64 Argument = 0;
   if (Class <= CONVERT_R) {
-    const UINT32 TakesPointer = 1u << CONVERT_A | 1u << CONVERT_UPPER_S | 1u << CONVERT_S | 1u << CONVERT_G | 1u << CONVERT_T;
-    Argument = PrintArgTakeAs(Args, ((TakesPointer >> Class) & 1) != 0);
+    Argument = PrintArgTakeAs(Args, ((kTakesPointer >> Class) & 1) != 0);
   }
   const auto *Pointer = reinterpret_cast<const CHAR8 *>(static_cast<__UINTPTR_TYPE__>(Argument));
 
@@ -448,3 +416,5 @@ UINTN FormatToBuffer(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, PRINT
   ASSERT((((Flags & 0x00000040) != 0)) || (AsciiStrSize (OriginalBuffer) != 0));
   return static_cast<UINTN>(Buffer - OriginalBuffer);
 }
+
+FIRMWARE_ROUTINES_END

@@ -1,48 +1,221 @@
-// The steps of the format engine that have two forms, and the one place that
-// chooses between them. The IA-32 image carries the compact form of each
-// (every byte of the image counts); the host build, which the benchmarks
-// measure, the quick one. The two forms of a step give the same output for
-// every input: the host suites run the whole engine vector set on the quick
-// forms, the IA-32 engine test image runs it on the compact ones.
+// The steps of the format engine that have two forms. EngineForm.h chooses
+// the form for the whole build (PRINT_COMPACT); this header holds both forms
+// of every such step, so that what differs between the image and the host
+// can be read in one place. The two forms of a step give the same output for
+// every input; where a step can be compared at compile time it is, below.
 //
-// Steps with two forms, and why:
-//   - literal runs: the compact form copies one character per pass of the
-//     engine's loop; the quick form finds the whole run and copies it at once;
-//   - flag and conversion characters: the compact form scans their tables;
-//     the quick form is a switch;
-//   - line ends outside a directive: the compact form lays them out as
-//     fields; the quick form writes their "\r\n" or "\r" at once (a line end
-//     outside a directive has no width or precision, so the output is the
-//     same);
-//   - digits: the compact form takes one 64-by-32 division per digit; the
-//     quick form works in 32 bits (a 64-bit decimal in chunks of nine digits)
-//     and takes hexadecimal digits by shifts;
-//   - status names: the compact form adds up the names' lengths; the quick
-//     form reads an offset table built from them at compile time;
-//   - inlining: the compact form keeps the engine's parts out of line, which
-//     is smaller; the quick form lets the compiler inline them;
-//   - fills and short copies: the compact form calls FillChars for every fill
-//     and memcpy for every text; the quick form skips fills of no character
-//     and copies short texts inline.
+// What runs where: the IA-32 images carry the compact forms; the host
+// library `firmware` the quick ones; the host library `engine_compact`
+// (SOC_ENGINE_COMPACT) the compact ones again. `make test` runs the engine,
+// diagnostics and bug-class suites and format-fuzz against both host
+// libraries, the whole FormatEngineTest vector table on EngineTest.efi, and
+// format-diff-fuzz, which renders every input with both host forms and
+// requires the same bytes, count, sink and halts.
+//
+// Steps with two forms (compact / quick), and why:
+//   - literal runs, CopyLiteralRun here: one character per pass of the
+//     engine's loop / the whole run found with strcspn and copied at once;
+//   - flag characters, FlagOf here: a scan of the engine's flag table /
+//     a 256-entry table made from the grammar at compile time;
+//   - conversion classes, ClassOf here: a scan of the engine's conversion
+//     characters / a 256-entry table made from the grammar;
+//   - line ends outside a directive, WriteLineEnd here: laid out as fields
+//     by Convert and LayOutField in PrintLibInternal.cpp / "\r\n" or "\r"
+//     written at once (such a line end has no width or precision, so the
+//     output is the same);
+//   - digits, LayDigits here: one 64-by-32 division per digit (also what
+//     grouping takes in both forms) / 32-bit arithmetic, a 64-bit decimal
+//     in chunks of nine digits, hexadecimal digits by shifts;
+//   - status names, NameAt here (used by StatusName in StatusText.cpp):
+//     adding up the names' lengths / an offset table summed at compile time;
+//   - out-of-line parts, PRINT_PART here (PrepareNumber, Convert and
+//     LayOutField in PrintLibInternal.cpp): kept out of line, which is
+//     smaller / left to the compiler to inline;
+//   - fills, SHOULD_FILL here (LayOutField): FillChars called for every
+//     fill, which ignores counts of zero or less / fills of no character
+//     skipped before the call;
+//   - short copies, CopyText here: memcpy for every text / an inline loop
+//     for texts of up to eight characters.
 // Included only by the engine's own sources.
 #ifndef MDEPKG_LIBRARY_BASE_PRINT_LIB_PRINT_STEPS_H_
 #define MDEPKG_LIBRARY_BASE_PRINT_LIB_PRINT_STEPS_H_
 
 #include "Base.h"
 #include "Library/BaseLib.h"
+#include "Library/PrintGrammar.h"
 #include "Library/PrintLib.h"
 
-#if defined(__i386__)
-#define PRINT_COMPACT 1
+#if PRINT_COMPACT
 #define PRINT_PART __attribute__((noinline))
 #define SHOULD_FILL(Count) true
 #else
-#define PRINT_COMPACT 0
 #define PRINT_PART
 #define SHOULD_FILL(Count) (static_cast<INT32>(Count) > 0)
 #endif
 
+FIRMWARE_ROUTINES_BEGIN
+
 namespace print_steps {
+
+// Constants reached through a pointer the compiler must keep in a register:
+// each use is then a short offset from it rather than a full address, and
+// the image needs one base relocation per routine that uses them instead of
+// one per use. The empty asm hides where the pointer came from.
+template <class T> inline const T *PinInRegister(const T *Pointer) {
+  __asm__("" : "+r"(Pointer));
+  return Pointer;
+}
+
+// --- Tables made from the grammar, in the form the engine embeds them ----
+
+// The flag characters in grammar order with their terminator, and the bit
+// each sets as a shift count.
+struct FLAG_TABLES {
+  CHAR8 Characters[print_grammar::kFlagCount + 1];
+  UINT8 Shifts[print_grammar::kFlagCount];
+};
+
+consteval FLAG_TABLES BuildFlagTables() {
+  FLAG_TABLES Tables{};
+  for (UINTN Index = 0; Index < print_grammar::kFlagCount; Index++) {
+    Tables.Characters[Index] = print_grammar::kFlags[Index].Character;
+    const UINT32 Bit = print_grammar::kFlags[Index].Bit;
+    while ((1u << Tables.Shifts[Index]) != Bit) {
+      Tables.Shifts[Index]++;
+    }
+  }
+  return Tables;
+}
+inline constexpr FLAG_TABLES kFlagTables = BuildFlagTables();
+
+// The conversion characters in class order, with a terminator.
+struct CONVERSION_CHARACTERS {
+  CHAR8 Of[print_grammar::kConversionCount + 1];
+};
+
+consteval CONVERSION_CHARACTERS BuildConversionCharacters() {
+  CONVERSION_CHARACTERS Characters{};
+  for (UINTN Index = 0; Index < print_grammar::kConversionCount; Index++) {
+    Characters.Of[Index] = print_grammar::kConversions[Index].Character;
+  }
+  return Characters;
+}
+inline constexpr CONVERSION_CHARACTERS kConversionCharacters = BuildConversionCharacters();
+
+// --- Flag characters ------------------------------------------------------
+
+constexpr UINT32 ScanFlag(CHAR8 Character, const CHAR8 *Characters, const UINT8 *Shifts) {
+  UINTN Flag = 0;
+  while (Characters[Flag] != 0 && Characters[Flag] != Character) {
+    Flag++;
+  }
+  return Characters[Flag] == 0 ? 0 : 1u << Shifts[Flag];
+}
+
+struct FLAG_OF {
+  UINT16 Of[256];
+};
+
+consteval FLAG_OF BuildFlagOf() {
+  FLAG_OF Table{};
+  for (UINTN Character = 0; Character < 256; Character++) {
+    Table.Of[Character] = static_cast<UINT16>(print_grammar::FlagBitOf(static_cast<CHAR8>(Character)));
+  }
+  return Table;
+}
+inline constexpr FLAG_OF kFlagOf = BuildFlagOf();
+
+// The flag bit a directive flag character sets, or 0 for any other character.
+// Characters and Shifts are the engine's embedded FLAG_TABLES.
+inline UINT32 FlagOf(CHAR8 Character, const CHAR8 *Characters, const UINT8 *Shifts) {
+#if PRINT_COMPACT
+  return ScanFlag(Character, Characters, Shifts);
+#else
+  (void)Characters;
+  (void)Shifts;
+  return kFlagOf.Of[static_cast<UINT8>(Character)];
+#endif
+}
+
+// --- Conversion classes ---------------------------------------------------
+
+// The class of a conversion character: its place in Conversions, or the
+// table's length (CONVERT_OTHER) for any other character.
+constexpr UINTN ScanClass(const CHAR8 *Conversions, CHAR8 Conversion) {
+  UINTN Class = 0;
+  while (Conversions[Class] != 0 && Conversions[Class] != Conversion) {
+    Class++;
+  }
+  return Class;
+}
+
+struct CLASS_OF {
+  UINT8 Of[256];
+};
+
+consteval CLASS_OF BuildClassOf() {
+  CLASS_OF Table{};
+  for (UINTN Character = 0; Character < 256; Character++) {
+    Table.Of[Character] = static_cast<UINT8>(print_grammar::ClassOf(static_cast<CHAR8>(Character)));
+  }
+  return Table;
+}
+inline constexpr CLASS_OF kClassOf = BuildClassOf();
+
+// Conversions is the engine's embedded CONVERSION_CHARACTERS.
+inline UINTN ClassOf(const CHAR8 *Conversions, CHAR8 Conversion) {
+#if PRINT_COMPACT
+  return ScanClass(Conversions, Conversion);
+#else
+  (void)Conversions;
+  return kClassOf.Of[static_cast<UINT8>(Conversion)];
+#endif
+}
+
+// Both forms of both lookups agree with each other and with the grammar for
+// every one of the 256 characters. Compile time only: no image byte.
+consteval bool LookupFormsAgree() {
+  for (UINTN Character = 0; Character < 256; Character++) {
+    const CHAR8 Each = static_cast<CHAR8>(Character);
+    const UINT32 Flag = print_grammar::FlagBitOf(Each);
+    if (ScanFlag(Each, kFlagTables.Characters, kFlagTables.Shifts) != Flag || kFlagOf.Of[Character] != Flag) {
+      return false;
+    }
+    const UINTN Class = print_grammar::ClassOf(Each);
+    if (ScanClass(kConversionCharacters.Of, Each) != Class || kClassOf.Of[Character] != Class) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(LookupFormsAgree(), "the compact and quick lookups disagree with each other or with the grammar");
+
+// --- Status names ---------------------------------------------------------
+
+// The name at Index of a block of terminated names: Lengths holds each
+// name's length with its terminator, Offsets the sums of those before it.
+constexpr const CHAR8 *NameBySum(const CHAR8 *Names, const UINT8 *Lengths, UINTN Index) {
+  for (UINTN Before = 0; Before < Index; Before++) {
+    Names += Lengths[Before];
+  }
+  return Names;
+}
+
+constexpr const CHAR8 *NameByOffset(const CHAR8 *Names, const UINT16 *Offsets, UINTN Index) {
+  return Names + Offsets[Index];
+}
+
+inline const CHAR8 *NameAt(const CHAR8 *Names, const UINT8 *Lengths, const UINT16 *Offsets, UINTN Index) {
+#if PRINT_COMPACT
+  (void)Offsets;
+  return NameBySum(Names, Lengths, Index);
+#else
+  (void)Lengths;
+  return NameByOffset(Names, Offsets, Index);
+#endif
+}
+
+// --- Literal runs, line ends, copies ----------------------------------------
 
 // Format characters that are not literal text: the terminator, line ends and
 // the start of a directive.
@@ -81,30 +254,6 @@ inline UINTN CopyLiteralRun(CHAR8 *Buffer, const CHAR8 *End, const CHAR8 *Format
 #endif
 }
 
-// The flag bit a directive flag character sets, or 0 for any other character.
-inline UINT32 FlagOf(CHAR8 Character, const CHAR8 *Characters, const UINT8 *Shifts) {
-#if PRINT_COMPACT
-  UINTN Flag = 0;
-  while (Characters[Flag] != 0 && Characters[Flag] != Character) {
-    Flag++;
-  }
-  return Characters[Flag] == 0 ? 0 : 1u << Shifts[Flag];
-#else
-  (void)Characters;
-  (void)Shifts;
-  switch (Character) {
-    case '-': return PF_ALIGN_LEFT;
-    case '+': return PF_SHOW_PLUS;
-    case ' ': return PF_SHOW_SPACE;
-    case ',': return PF_GROUP_THOUSANDS;
-    case 'L':
-    case 'l': return PF_VALUE_64;
-    case '.': return PF_HAS_PRECISION;
-    default: return 0;
-  }
-#endif
-}
-
 // A line end at Format outside a directive: with the quick form, writes its
 // text ("\r\n" or a lone "\r") into Buffer, no further than End, and returns
 // how many format characters it took; 0 with the compact form, which lays
@@ -127,11 +276,11 @@ inline UINTN WriteLineEnd(CHAR8 *&Buffer, const CHAR8 *End, const CHAR8 *Format)
 #endif
 }
 
-// Lays the digits of Value in Base (10 or 16) down from Out towards the
-// front, most significant ending up first, with a comma in front of every
-// further group of three when Grouping; returns the first character.
-inline CHAR8 *LayDigits(CHAR8 *Out, UINT64 Value, UINT32 Base, bool Grouping, const CHAR8 *Digits) {
-#if PRINT_COMPACT
+// --- Digits -----------------------------------------------------------------
+
+// One 64-by-32 division per digit, with a comma in front of every further
+// group of three when Grouping.
+inline CHAR8 *LayDigitsByDivision(CHAR8 *Out, UINT64 Value, UINT32 Base, bool Grouping, const CHAR8 *Digits) {
   UINTN Group = 0;
   do {
     if (Grouping && Group == 3) {
@@ -143,23 +292,21 @@ inline CHAR8 *LayDigits(CHAR8 *Out, UINT64 Value, UINT32 Base, bool Grouping, co
     *--Out = Digits[Remainder & 0xF];
     Group++;
   } while (Value != 0);
+  return Out;
+}
+
+// Lays the digits of Value in Base (10 or 16) down from Out towards the
+// front, most significant ending up first, with a comma in front of every
+// further group of three when Grouping; returns the first character.
+inline CHAR8 *LayDigits(CHAR8 *Out, UINT64 Value, UINT32 Base, bool Grouping, const CHAR8 *Digits) {
+#if PRINT_COMPACT
+  return LayDigitsByDivision(Out, Value, Base, Grouping, Digits);
 #else
   // 32-bit arithmetic wherever the value allows: a 64-bit decimal is cut into
   // chunks of exactly nine digits (at most two 64-by-32 divisions), a
   // hexadecimal one is taken by shifts. Grouping, rare, takes the general way.
   if (Grouping) {
-    UINTN Group = 0;
-    do {
-      if (Group == 3) {
-        *--Out = ',';
-        Group = 0;
-      }
-      UINT32 Remainder;
-      Value = DivU64x32Remainder(Value, Base, &Remainder);
-      *--Out = Digits[Remainder & 0xF];
-      Group++;
-    } while (Value != 0);
-    return Out;
+    return LayDigitsByDivision(Out, Value, Base, Grouping, Digits);
   }
   if (Base == 16) {
     for (; (Value >> 32) != 0; Value >>= 4) {
@@ -184,10 +331,12 @@ inline CHAR8 *LayDigits(CHAR8 *Out, UINT64 Value, UINT32 Base, bool Grouping, co
     *--Out = static_cast<CHAR8>('0' + Low % 10);
     Low /= 10;
   } while (Low != 0);
-#endif
   return Out;
+#endif
 }
 
 }  // namespace print_steps
+
+FIRMWARE_ROUTINES_END
 
 #endif  // MDEPKG_LIBRARY_BASE_PRINT_LIB_PRINT_STEPS_H_

@@ -5,6 +5,8 @@
 
 #include "PrintSteps.h"
 
+FIRMWARE_ROUTINES_BEGIN
+
 namespace {
 
 constexpr CHAR8 mStatusNames[] =
@@ -94,8 +96,9 @@ consteval NAME_TABLE BuildTable() {
 
 alignas(1) constexpr NAME_TABLE mNameTable = BuildTable();
 
-#if !PRINT_COMPACT
-// The quick form's offsets, added up from the lengths at compile time.
+// The offsets of the names, added up from the lengths at compile time: what
+// the quick form reads (the compact one adds them up as it goes, so the
+// image carries no offset table).
 struct NAME_OFFSETS {
   UINT16 At[kNameCount];
 };
@@ -109,7 +112,18 @@ consteval NAME_OFFSETS SumLengths() {
 }
 
 constexpr NAME_OFFSETS mOffsets = SumLengths();
-#endif
+
+// Both forms find every name at the same place.
+consteval bool NameFormsAgree() {
+  for (UINTN Index = 0; Index < kNameCount; Index++) {
+    if (print_steps::NameBySum(mNameTable.Names, mNameTable.Lengths.Of, Index) !=
+        print_steps::NameByOffset(mNameTable.Names, mOffsets.At, Index)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(NameFormsAgree(), "the two forms of the status-name lookup disagree");
 
 }  // namespace
 
@@ -124,17 +138,10 @@ const CHAR8 *StatusName(UINT32 Status) {
   } else if (Status >= WARNING_STATUS_COUNT) {
     return nullptr;
   }
-#if PRINT_COMPACT
-  // The lengths through a pointer the compiler keeps in a register, the names
-  // right after them: one base relocation in the image instead of two.
-  const NAME_TABLE *Table = &mNameTable;
-  __asm__("" : "+r"(Table));
-  const CHAR8 *Name = Table->Names;
-  for (UINTN Before = 0; Before < Index; Before++) {
-    Name += Table->Lengths.Of[Before];
-  }
-  return Name;
-#else
-  return mNameTable.Names + mOffsets.At[Index];
-#endif
+  // Compact: the lengths through a pointer kept in a register, the names
+  // right after them, so one base relocation serves both in the image.
+  const NAME_TABLE *Table = PRINT_COMPACT ? print_steps::PinInRegister(&mNameTable) : &mNameTable;
+  return print_steps::NameAt(Table->Names, Table->Lengths.Of, mOffsets.At, Index);
 }
+
+FIRMWARE_ROUTINES_END
