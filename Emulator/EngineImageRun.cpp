@@ -1,5 +1,6 @@
 #include "EngineImageRun.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "Ia32Machine.h"
@@ -16,15 +17,18 @@ constexpr std::uint32_t kDataBase = 0x01000000;
 constexpr std::uint32_t kGuard = 64;
 constexpr std::uint8_t kGuardByte = 0xA5;
 constexpr std::uint32_t kRecordSize = 12;  // PRINT_ARG on IA-32: Low, High, Kind and padding
+static_assert(sizeof(PRINT_ARG) == kRecordSize, "the host record has the IA-32 layout");
 
-// The engine touches no port or platform memory; anything that does arrive is a fault.
+// The engine touches no port or platform memory: anything that does arrive
+// ends the call as failed, naming the access.
 class EngineBus : public MachineBus {
  public:
   explicit EngineBus(FormatOutcome &Outcome) : Outcome_(Outcome) {}
-  std::uint32_t Load(std::uint32_t Address, int) override { Fault(Address); }
-  void Store(std::uint32_t Address, int, std::uint32_t) override { Fault(Address); }
-  void PortOut(std::uint16_t Port, int, std::uint32_t) override { Fault(Port); }
-  std::uint32_t PortIn(std::uint16_t Port, int) override { Fault(Port); }
+  void Attach(Ia32Machine &Machine) { Machine_ = &Machine; }
+  std::uint32_t Load(std::uint32_t Address, int) override { return Fault("load from", Address); }
+  void Store(std::uint32_t Address, int, std::uint32_t) override { Fault("store to", Address); }
+  void PortOut(std::uint16_t Port, int, std::uint32_t) override { Fault("output to port", Port); }
+  std::uint32_t PortIn(std::uint16_t Port, int) override { return Fault("input from port", Port); }
   void Sink(std::string_view Bytes) override { Outcome_.Sink.emplace_back(Bytes); }
   bool Halt() override {
     Outcome_.Halted = true;
@@ -32,10 +36,16 @@ class EngineBus : public MachineBus {
   }
 
  private:
-  [[noreturn]] static void Fault(std::uint32_t Where) {
-    throw std::runtime_error("engine image accessed " + std::to_string(Where) + " outside its memory");
+  std::uint32_t Fault(const char *What, std::uint32_t Where) {
+    char Text[64];
+    std::snprintf(Text, sizeof Text, "engine image %s 0x%08X outside its memory", What, Where);
+    if (Machine_ != nullptr) {
+      Machine_->Fail(Text);
+    }
+    return 0xFFFFFFFFu;
   }
   FormatOutcome &Outcome_;
+  Ia32Machine *Machine_ = nullptr;
 };
 
 std::uint32_t AlignUp(std::uint32_t Value, std::uint32_t Alignment) {
@@ -59,18 +69,15 @@ bool RunEngineImage(const std::string &ImagePath, std::uint32_t BufferSize, cons
   Data.push_back(0);
   std::vector<std::uint8_t> Records;
   for (const FormatValue &Arg : Args) {
-    std::uint64_t Bits = Arg.Number;
-    std::uint8_t Kind = Arg.Type == FormatValue::Kind::U64 ? 2 : 0;  // PRINT_ARG_UINT64 / PRINT_ARG_UINT32
-    if (Arg.Type == FormatValue::Kind::Bytes || Arg.Type == FormatValue::Kind::Null) {
-      Kind = 4;  // PRINT_ARG_POINTER
-      Bits = 0;
-      if (Arg.Type == FormatValue::Kind::Bytes) {
-        Data.resize(AlignUp(static_cast<std::uint32_t>(Data.size()), 4));
-        Bits = kDataBase + Data.size();
-        Data.insert(Data.end(), Arg.Bytes.begin(), Arg.Bytes.end());
-      }
+    std::uint64_t Address = 0;
+    if (Arg.Type == FormatValue::Kind::Bytes) {
+      Data.resize(AlignUp(static_cast<std::uint32_t>(Data.size()), 4) + Arg.Misalign);
+      Address = kDataBase + Data.size();
+      Data.insert(Data.end(), Arg.Bytes.begin(), Arg.Bytes.end());
     }
-    const std::uint32_t Record[3] = {static_cast<std::uint32_t>(Bits), static_cast<std::uint32_t>(Bits >> 32), Kind};
+    // PRINT_ARG on IA-32: Low, High, then the kind in a 4-byte slot.
+    const PRINT_ARG Made = RecordFor(Arg, Address);
+    const std::uint32_t Record[3] = {Made.Low, Made.High, Made.Kind};
     const auto *Raw = reinterpret_cast<const std::uint8_t *>(Record);
     Records.insert(Records.end(), Raw, Raw + kRecordSize);
   }
@@ -80,9 +87,11 @@ bool RunEngineImage(const std::string &ImagePath, std::uint32_t BufferSize, cons
   const std::uint32_t BufferAt = kDataBase + static_cast<std::uint32_t>(Data.size()) + kGuard;
   Data.resize(Data.size() + kGuard + BufferSize + kGuard, kGuardByte);
 
+  Outcome.BufferIntact = true;
   try {
     EngineBus Bus(Outcome);
     Ia32Machine Machine(Bus);
+    Bus.Attach(Machine);
     // Texts of up to the engine's 1,000,000-character limit are measured and
     // filled: a few instructions per character, and room to spare.
     Machine.SetInstructionLimit(40'000'000);

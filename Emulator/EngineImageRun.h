@@ -8,26 +8,11 @@
 #include <string>
 #include <vector>
 
-// One argument, independent of where it will live: a number, or the bytes a
-// pointer argument points at (a text with its terminator, a GUID or a time
-// record), or a null pointer.
-struct FormatValue {
-  enum class Kind { U32, U64, Bytes, Null } Type = Kind::U32;
-  std::uint64_t Number = 0;
-  std::vector<std::uint8_t> Bytes;
-};
+#include "FormatRunTypes.h"
 
-struct FormatOutcome {
-  bool Halted = false;         // a check failed; Sink holds its assertion line
-  std::string Output;          // the characters before the terminator
-  std::uint32_t Count = 0;     // FormatToBuffer's result
-  bool BufferIntact = true;    // guards around the buffer untouched, terminator in place
-  std::vector<std::string> Sink;
-  std::uint64_t Instructions = 0;
-  std::uint32_t StackBytes = 0;
-};
-
-// Returns false with Error set when the image cannot be run.
+// Returns false with Error set when the image cannot be run or the run
+// faulted (an access outside its memory, an emulation error); Outcome then
+// holds what was seen up to the fault.
 bool RunEngineImage(const std::string &ImagePath, std::uint32_t BufferSize, const std::string &Format,
                     const std::vector<FormatValue> &Args, FormatOutcome &Outcome, std::string &Error);
 

@@ -183,6 +183,13 @@ void Ia32Machine::OnCode(std::uint32_t Address) {
   InHalt_ = Address >= HaltBegin_ && Address < HaltEnd_;
   if (Address == HaltBegin_) {
     HaltWordKnown_ = false;
+    HaltUnasked_ = true;
+    HaltSpinLeft_ = HaltSpin_;
+  }
+  if (InHalt_ && HaltUnasked_ && HaltSpinLeft_ > 0) {
+    HaltSpinLeft_--;
+  } else if (InHalt_ && HaltUnasked_) {
+    HaltUnasked_ = false;
     if (Bus_.Halt()) {
       ReleasePending_ = true;
     } else {
@@ -235,7 +242,7 @@ CallOutcome Ia32Machine::Call(std::uint32_t Function, const std::vector<std::uin
   uc_reg_write(Uc_, UC_X86_REG_ESP, &Esp);
   Instructions_ = 0;
   MinEsp_ = EntryEsp;
-  Halted_ = ReleasePending_ = HaltWordKnown_ = InHalt_ = false;
+  Halted_ = ReleasePending_ = HaltWordKnown_ = InHalt_ = HaltUnasked_ = false;
   Fault_.clear();
 
   uc_hook StackHook;

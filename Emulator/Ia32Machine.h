@@ -65,6 +65,10 @@ class Ia32Machine {
   // Bounds of a call: instructions executed in all, and pages outside RAM
   // mapped on first touch.
   void SetInstructionLimit(std::uint64_t Limit) { InstructionLimit_ = Limit; }
+  // Lets a halt loop run this many instructions before the bus is asked to
+  // stop or release it, as a debugger that breaks in late would; 0 asks at
+  // the loop's entry. A loop that leaves before then was never a halt.
+  void SetHaltSpin(std::uint64_t Instructions) { HaltSpin_ = Instructions; }
   static constexpr std::size_t kMaxMmioPages = 256;
 
   // "ModuleEntry+0x1C" for an address inside the image, else the address.
@@ -73,6 +77,10 @@ class Ia32Machine {
   // Calls Function with the 32-bit Args (cdecl), the stack top at StackTop.
   CallOutcome Call(std::uint32_t Function, const std::vector<std::uint32_t> &Args, std::uint32_t StackTop,
                    std::uint32_t ReturnAddress);
+
+  // Ends the running call as failed with Why: what a bus does with an access
+  // it cannot serve, since nothing may be thrown through the emulator.
+  void Fail(std::string Why);
 
   // A page outside RAM, forwarded to the bus.
   struct MmioPage {
@@ -99,9 +107,10 @@ class Ia32Machine {
   bool InHalt_ = false, ReleasePending_ = false, Halted_ = false;
   std::uint32_t HaltWord_ = 0;
   bool HaltWordKnown_ = false;
+  std::uint64_t HaltSpin_ = 0, HaltSpinLeft_ = 0;
+  bool HaltUnasked_ = false;
   std::uint64_t InstructionLimit_ = 100'000;
   std::string Fault_;  // why a hook stopped the run; nothing may be thrown through the emulator
-  void Fail(std::string Why);
 };
 
 #endif  // EMULATOR_IA32_MACHINE_H_

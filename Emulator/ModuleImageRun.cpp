@@ -106,6 +106,7 @@ bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &ParsedImage, const
     BoardBus Bus(Board);
     Ia32Machine Machine(Bus);
     Machine.SetInstructionLimit(Run.MaxInstructions);
+    Machine.SetHaltSpin(Run.HaltSpin);
     Machine.MapRam(board_map::kLoaderRamBase, board_map::kLoaderRamSize);
     Machine.LoadImage(*Image, *Map, Run.LoadBase);
     BuildPeiServices(Machine, Board);

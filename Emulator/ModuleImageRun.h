@@ -18,6 +18,9 @@ struct ModuleImageRun {
   // The module's default run takes about 160 instructions and its deepest
   // path a few thousand; an image that runs away stops here.
   std::uint64_t MaxInstructions = 100'000;
+  // Instructions a halt loop runs before the board is asked to stop or
+  // release it (Ia32Machine::SetHaltSpin); 0 asks at its entry.
+  std::uint64_t HaltSpin = 0;
 };
 
 struct ModuleImageStats {

@@ -137,8 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size
   FormatBytes.push_back(0);
   const char *Format = reinterpret_cast<const char *>(Memory.Keep(FormatBytes));
 
-  const GuardedRun Run = FormatGuarded(BufferSize, Format, Args);
-  if (!Run.Clean) {
+  const FormatOutcome Run = FormatGuarded(BufferSize, Format, Args);
+  if (!Run.BufferIntact) {
     Fail(Run.Halted ? "a guard byte changed" : "a guard byte changed, or the count or terminator is out of place");
   }
   return 0;

@@ -21,6 +21,7 @@ UINT32 HostPlatform::Load32(UINTN) { return 0xFFFFFFFFu; }
 void HostPlatform::Store32(UINTN, UINT32) {}
 void HostPlatform::SinkWrite(std::string_view) {}
 HostPlatform::HaltAction HostPlatform::OnHalt() { return HaltAction::Spin; }
+void HostPlatform::HaltWordAt(volatile UINT32 *) {}
 UINT32 HostPlatform::DebugPrintLevel(UINT32 BuiltLevel) { return BuiltLevel; }
 
 HostPlatform *InstallHostPlatform(HostPlatform *Platform) {
@@ -53,6 +54,7 @@ void PlatformSinkObserve(const CHAR8 *Buffer, UINTN Length) {
 }
 
 void PlatformHaltEntered(volatile UINT32 *HaltWord) {
+  gPlatform->HaltWordAt(HaltWord);
   switch (gPlatform->OnHalt()) {
     case HostPlatform::HaltAction::Spin:
       return;

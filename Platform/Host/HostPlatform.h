@@ -28,6 +28,9 @@ class HostPlatform {
   virtual void Store32(UINTN Address, UINT32 Value);
   virtual void SinkWrite(std::string_view Bytes);
   virtual HaltAction OnHalt();
+  // Where the halt loop's word lies, told before OnHalt: a platform that
+  // answers Spin may end the loop later by writing it, as a debugger would.
+  virtual void HaltWordAt(volatile UINT32 *Word);
   virtual UINT32 DebugPrintLevel(UINT32 BuiltLevel);
 };
 

@@ -17,8 +17,8 @@ struct Rendered {
 };
 
 inline Rendered RenderArgs(UINTN BufferSize, const char *Format, const std::vector<PRINT_ARG> &Args) {
-  GuardedRun Run = FormatGuarded(BufferSize, Format, Args);
-  return {std::move(Run.Output), Run.Count, Run.Clean, Run.Halted, std::move(Run.Sink)};
+  FormatOutcome Run = FormatGuarded(BufferSize, Format, Args);
+  return {std::move(Run.Output), Run.Count, Run.BufferIntact, Run.Halted, std::move(Run.Sink)};
 }
 
 template <class... ARGS> Rendered Render(UINTN BufferSize, const char *Format, ARGS... Args) {

@@ -1,22 +1,32 @@
 // Runs the host build's format engine into a buffer with guard bytes on both
 // sides, with halts stopped and the sink captured: the one harness that the
-// tests, pei-sim and the fuzzer share.
+// tests, pei-sim and the fuzzers share. Built once per form of the engine
+// (guarded_format and guarded_format_compact).
 #ifndef TOOLS_HOST_FORMAT_GUARDED_FORMAT_H_
 #define TOOLS_HOST_FORMAT_GUARDED_FORMAT_H_
 
-#include <string>
 #include <vector>
 
+#include "FormatRunTypes.h"
 #include "Library/PrintLib.h"
 
-struct GuardedRun {
-  std::string Output;    // the Count characters before the terminator
-  UINTN Count = 0;       // FormatToBuffer's result
-  bool Halted = false;   // a check failed; Sink holds its report
-  bool Clean = false;    // guards intact and, unless halted with a size > 0, the terminator right after Output
-  std::vector<std::string> Sink;
-};
+FIRMWARE_ROUTINES_BEGIN
 
-GuardedRun FormatGuarded(UINTN BufferSize, const CHAR8 *Format, const std::vector<PRINT_ARG> &Args);
+// Argument records as a C++ caller makes them (pointers into host memory).
+FormatOutcome FormatGuarded(UINTN BufferSize, const CHAR8 *Format, const std::vector<PRINT_ARG> &Args);
+
+// Arguments as values: their bytes are laid out on the host first, each in
+// an allocation of its own at its misalignment.
+FormatOutcome FormatValues(UINTN BufferSize, const std::string &Format, const std::vector<FormatValue> &Args);
+
+FIRMWARE_ROUTINES_END
+
+#if !PRINT_COMPACT
+// The compact form's harness, for a program that links both forms.
+namespace compact_form {
+FormatOutcome FormatGuarded(UINTN BufferSize, const CHAR8 *Format, const std::vector<PRINT_ARG> &Args);
+FormatOutcome FormatValues(UINTN BufferSize, const std::string &Format, const std::vector<FormatValue> &Args);
+}  // namespace compact_form
+#endif
 
 #endif  // TOOLS_HOST_FORMAT_GUARDED_FORMAT_H_

@@ -127,34 +127,6 @@ std::vector<FormatValue> ParseFormatValues(const std::vector<std::string> &Texts
   return Values;
 }
 
-FormatOutcome FormatOnHost(std::uint32_t BufferSize, const std::string &Format, const std::vector<FormatValue> &Args) {
-  std::vector<PRINT_ARG> Records;
-  for (const FormatValue &Arg : Args) {
-    switch (Arg.Type) {
-      case FormatValue::Kind::U32:
-        Records.push_back(MakePrintArg(static_cast<UINT32>(Arg.Number)));
-        break;
-      case FormatValue::Kind::U64:
-        Records.push_back(MakePrintArg(static_cast<UINT64>(Arg.Number)));
-        break;
-      case FormatValue::Kind::Bytes:
-        Records.push_back(MakePrintArg(static_cast<const void *>(Arg.Bytes.data())));
-        break;
-      case FormatValue::Kind::Null:
-        Records.push_back(MakePrintArg(nullptr));
-        break;
-    }
-  }
-  GuardedRun Run = FormatGuarded(BufferSize, Format.c_str(), Records);
-  FormatOutcome Outcome;
-  Outcome.Halted = Run.Halted;
-  Outcome.Output = std::move(Run.Output);
-  Outcome.Count = Run.Count;
-  Outcome.BufferIntact = Run.Clean;
-  Outcome.Sink = std::move(Run.Sink);
-  return Outcome;
-}
-
 int FormatCommand(const std::vector<std::string> &Args) {
   UINTN BufferSize = 256;
   std::string Image;
@@ -185,7 +157,7 @@ int FormatCommand(const std::vector<std::string> &Args) {
 
   FormatOutcome Outcome;
   if (Image.empty()) {
-    Outcome = FormatOnHost(BufferSize, Format, Values);
+    Outcome = FormatValues(BufferSize, Format, Values);
   } else {
     std::string Error;
     if (!RunEngineImage(Image, BufferSize, Format, Values, Outcome, Error)) {
