@@ -112,4 +112,28 @@ TEST(ImageEquivalence, ImageThatCannotBeRunIsReported) {
   EXPECT_FALSE(RunModuleImage(Board, {MODULE_IMAGE, "", 0x00200001}, Stats, Error));
 }
 
+// The image's halt is a real loop: let it run a thousand instructions before
+// the board is asked, as a debugger that breaks in late. It is still in the
+// halt then (a loop that left at once would have returned unhalted), and a
+// release written that late still ends it (a loop that did not read its
+// word again would run into the instruction limit). The report is the same
+// as with the halt asked at its entry.
+TEST(ImageEquivalence, HaltLoopSpinsAndRereadsItsWord) {
+  for (bool Release : {false, true}) {
+    BoardSettings Settings;
+    Settings.PpiInstalled = false;
+    Settings.ReleaseHalts = Release;
+    VirtualBoard AtEntry(Settings), Late(Settings);
+    ModuleImageStats Quick, Spun;
+    std::string Error;
+    ModuleImageRun Run{MODULE_IMAGE, "", 0x00200000};
+    ASSERT_TRUE(RunModuleImage(AtEntry, Run, Quick, Error)) << Error;
+    Run.HaltSpin = 1000;
+    ASSERT_TRUE(RunModuleImage(Late, Run, Spun, Error)) << Error;
+    EXPECT_EQ(Late.Report(), AtEntry.Report()) << "release " << Release;
+    EXPECT_EQ(Late.ExitCode(), AtEntry.ExitCode());
+    EXPECT_GE(Spun.Instructions, Quick.Instructions + 1000) << "release " << Release;
+  }
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
 #include "PeImage.h"
+#include "Scratch.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ void Put32(std::vector<std::uint8_t> &Bytes, std::size_t At, std::uint32_t Value
 // A copy of the module image, changed by Change, with the module's link map
 // beside it.
 std::string WriteImage(const std::string &Name, const std::vector<std::uint8_t> &Bytes) {
-  const std::string Path = ::testing::TempDir() + Name + ".efi";
+  const std::string Path = ScratchPath(Name + ".efi");
   std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
                                               static_cast<std::streamsize>(Bytes.size()));
   std::ifstream Map(MapPathFor(MODULE_IMAGE), std::ios::binary);

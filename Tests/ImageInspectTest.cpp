@@ -8,6 +8,7 @@
 #include <string>
 
 #include "CommandRun.h"
+#include "Scratch.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ TEST(ImageInspect, BrokenPropertiesAreNamed) {
   const std::uint32_t Pe = static_cast<std::uint8_t>(Bytes[0x3C]) | static_cast<std::uint8_t>(Bytes[0x3D]) << 8;
   Bytes[Pe + 24 + 68] = 10;     // subsystem: EFI application
   Bytes[Pe + 24 + 32] = 0x40;   // section alignment 64
-  const std::string Patched = ::testing::TempDir() + "patched.efi";
+  const std::string Patched = ScratchPath("patched.efi");
   std::ofstream(Patched, std::ios::binary) << Bytes;
   const CommandResult Inspect = PeiSim({"inspect", Patched});
   EXPECT_EQ(Inspect.Exit, 1);

@@ -17,6 +17,7 @@
 #include "ModuleImageRun.h"
 #include "PeImage.h"
 #include "VirtualBoard.h"
+#include "Scratch.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ TEST(ImageVariables, PatchingUartParityAndBreakChangesTheLineControlWrites) {
       {0, 1, {0xC7, 0xC7, 0x47, 0x47}},
       {1, 1, {0xCF, 0xCF, 0x4F, 0x4F}},
   };
-  const std::string Copy = ::testing::TempDir() + "PatchedSocPreInit.efi";
+  const std::string Copy = ScratchPath("PatchedSocPreInit.efi");
   for (const Case &Each : Cases) {
     std::vector<std::uint8_t> Bytes = Original;
     Bytes[Parity] = Each.Parity;
@@ -96,7 +97,7 @@ TEST(ImageVariables, TheOtherWritesDoNotChangeWithTheVariables) {
   std::vector<std::uint8_t> Bytes = ReadBytes(MODULE_IMAGE);
   Bytes[FileOffsetOf(*Image, *Map, "?UartParity@@3EA")] = 1;
   Bytes[FileOffsetOf(*Image, *Map, "?UartBreak@@3EA")] = 1;
-  const std::string Copy = ::testing::TempDir() + "PatchedBoth.efi";
+  const std::string Copy = ScratchPath("PatchedBoth.efi");
   std::ofstream(Copy, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
                                               static_cast<std::streamsize>(Bytes.size()));
   auto TraceOf = [](const std::string &Path) {

@@ -66,4 +66,29 @@ TEST(IoLib, MisalignedMmioStoreHaltsBeforeTheStore) {
   EXPECT_EQ(Released.Trace.back().substr(0, 29), "store32 0xE00F8042 0xAABBCCDD");
 }
 
+// Every misaligned address and port, bit 0 as well as bit 1, halts before
+// the access; every aligned one, high ports included, goes through with its
+// own port number.
+TEST(IoLib, AlignmentChecksTakeBothLowBits) {
+  for (const UINT32 Low : {1u, 2u, 3u}) {
+    const Outcome Port = OnBoard(false, [&] { PortWrite32(0xCF8 + Low, 1); });
+    EXPECT_FALSE(Port.Finished) << Low;
+    EXPECT_EQ(Port.Trace.back(), "halt") << Low;
+    EXPECT_EQ(Port.Trace.size(), 2u) << Low;
+    const Outcome Store = OnBoard(false, [&] { MmioStore32(0xE00F8040 + Low, 1); });
+    EXPECT_FALSE(Store.Finished) << Low;
+    EXPECT_EQ(Store.Trace.size(), 2u) << Low;
+  }
+  const Outcome High = OnBoard(false, [] {
+    PortWrite32(0x8000, 1);
+    PortWrite32(0xFFFC, 2);
+    PortWrite8(0x8001, 3);
+  });
+  EXPECT_TRUE(High.Finished);
+  ASSERT_EQ(High.Trace.size(), 3u);
+  EXPECT_EQ(High.Trace[0].substr(0, 23), "out32 0x8000 0x00000001");
+  EXPECT_EQ(High.Trace[1].substr(0, 23), "out32 0xFFFC 0x00000002");
+  EXPECT_EQ(High.Trace[2].substr(0, 16), "out8 0x8001 0x03");
+}
+
 }  // namespace

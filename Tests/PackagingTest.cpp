@@ -13,6 +13,7 @@
 
 #include "CommandRun.h"
 #include "FirmwareFile.h"
+#include "Scratch.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ std::vector<std::uint8_t> Slurp(const std::string &Path) {
 }
 
 std::string WriteCopy(const std::string &Name, const std::vector<std::uint8_t> &Bytes) {
-  const std::string Path = ::testing::TempDir() + Name;
+  const std::string Path = ScratchPath(Name);
   std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
                                               static_cast<std::streamsize>(Bytes.size()));
   return Path;
@@ -50,7 +51,7 @@ TEST(Packaging, FwupdFindsThePeimTheSectionsAndThePe32) {
     }
   }
   // The PE32 section is the image, byte for byte.
-  const std::string Folder = ::testing::TempDir() + "fwupd-extract";
+  const std::string Folder = ScratchPath("fwupd-extract");
   const CommandResult Extract = RunCommandLine(
       "sh", {"-c", "rm -rf '" + Folder + "' && mkdir -p '" + Folder + "' && cd '" + Folder +
                        "' && fwupdtool firmware-extract '" + ARTIFACT_FFS + "' efi-file"});
@@ -153,7 +154,7 @@ TEST(Packaging, RunDispatchesAsAPeiDispatcherWould) {
 
 TEST(Packaging, ArtifactsAreReproducible) {
   // The IA-32 side and the packing step again, in a fresh folder: the same bytes.
-  const std::string Folder = ::testing::TempDir() + "reproduce-" + std::to_string(::getpid());
+  const std::string Folder = ScratchPath("reproduce");
   const CommandResult Build = RunCommandLine(
       "sh", {"-c", "rm -rf '" + Folder + "' && cmake -S '" SOC_SOURCE_DIR "' -B '" + Folder +
                        "' -G Ninja -DSOC_ARTIFACTS_ONLY=ON >/dev/null && cmake --build '" + Folder +

@@ -11,17 +11,28 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$build/artifacts"
 # Unicorn's own leaks are not ours to fix; LeakSanitizer still watches ours.
 export LSAN_OPTIONS="suppressions=$root/Fuzz/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-for target in format board image; do
+# Each target with the seed folder it starts from: both forms of the engine
+# and their differential start from the format seeds.
+targets=(
+  "format-fuzz format"
+  "format-fuzz-compact format"
+  "format-diff-fuzz format"
+  "board-fuzz board"
+  "image-fuzz image"
+)
+for entry in "${targets[@]}"; do
+  read -r target seed_folder <<<"$entry"
+  seeds="$root/Fuzz/Corpus/$seed_folder"
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
-  log="$build/$target-fuzz.log"
-  echo "== $target-fuzz for ${seconds}s"
-  if ! "$build/Fuzz/$target-fuzz" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 \
-      -artifact_prefix="$build/artifacts/" "$corpus" "$root/Fuzz/Corpus/$target" >"$log" 2>&1; then
+  log="$build/$target.log"
+  echo "== $target for ${seconds}s"
+  if ! "$build/Fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 \
+      -artifact_prefix="$build/artifacts/" "$corpus" "$seeds" >"$log" 2>&1; then
     tail -n 40 "$log"
-    echo "$target-fuzz: FINDING (input in $build/artifacts/)"
+    echo "$target: FINDING (input in $build/artifacts/)"
     exit 1
   fi
   runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')
-  echo "$target-fuzz: ${runs:-?} executions, no findings, corpus $(ls "$corpus" | wc -l) inputs"
+  echo "$target: ${runs:-?} executions, no findings, corpus $(ls "$corpus" | wc -l) inputs"
 done

@@ -1,4 +1,5 @@
 #include "CommandRun.h"
+#include "Scratch.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -27,7 +28,7 @@ std::string Slurp(const std::string &Path) {
 }  // namespace
 
 CommandResult RunCommandLine(const std::string &Program, const std::vector<std::string> &Args) {
-  const std::string Base = ::testing::TempDir() + "soc_command_" + std::to_string(::getpid());
+  const std::string Base = ScratchPath("command");
   std::string Command = Quote(Program);
   for (const std::string &Arg : Args) {
     Command += " " + Quote(Arg);

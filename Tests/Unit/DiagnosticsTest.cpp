@@ -2,7 +2,10 @@
 // string-length limit.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -198,6 +201,90 @@ TEST(Diagnostics, DivisionAndUnalignedReads) {
   EXPECT_EQ(DivU64x32Remainder(7, 7, nullptr), 1u);
   const unsigned char Bytes[] = {0x11, 0x22, 0x33};
   EXPECT_EQ(LoadUnaligned16(Bytes + 1), 0x3322u);
+}
+
+// The halt is a real loop on a word read from memory every pass: it keeps
+// the processor until something outside writes the word, and then returns.
+// (Every other harness ends a halt at its entry, so only this test sees the
+// loop itself.)
+TEST(Diagnostics, HaltSpinsUntilItsWordIsWrittenFromOutside) {
+  struct Debugger : HostPlatform {
+    std::atomic<volatile UINT32 *> Word{nullptr};
+    void HaltWordAt(volatile UINT32 *At) override { Word = At; }
+    HaltAction OnHalt() override { return HaltAction::Spin; }
+  } Outside;
+  ScopedHostPlatform Installed(Outside);
+  std::atomic<bool> Returned{false};
+  std::thread Processor([&] {
+    HaltProcessor();
+    Returned = true;
+  });
+  for (int Wait = 0; Wait < 5000 && Outside.Word == nullptr; Wait++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_NE(Outside.Word.load(), nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(Returned) << "the halt returned without its word being written";
+  __atomic_store_n(const_cast<UINT32 *>(Outside.Word.load()), 1u, __ATOMIC_SEQ_CST);
+  for (int Wait = 0; Wait < 5000 && !Returned; Wait++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(Returned) << "the halt did not see its word change";
+  if (Returned) {
+    Processor.join();
+  } else {
+    Processor.detach();  // still spinning: ends with the process
+  }
+}
+
+// The limit is tested before each character is counted: one character below
+// it and at it pass; released, every character past it is reported once.
+TEST(Diagnostics, StringLengthLimitFromBothSides) {
+  for (const std::size_t Length : {999999u, 1000000u}) {
+    const std::string Text(Length, 'a');
+    DiagnosticsCapture Capture(Action::Stop);
+    UINTN Measured = 0;
+    EXPECT_TRUE(RunCaptured(Capture, [&] { Measured = AsciiStrSize(Text.c_str()); }));
+    EXPECT_EQ(Measured, Length + 1);
+  }
+  const std::string ThreeOver(1000003, 'a');
+  DiagnosticsCapture Released(Action::Release);
+  UINTN Measured = 0;
+  EXPECT_TRUE(RunCaptured(Released, [&] { Measured = AsciiStrLength(ThreeOver.c_str()); }));
+  EXPECT_EQ(Measured, 1000003u);
+  EXPECT_EQ(Released.Halts, 3);
+}
+
+// A message longer than its 256-byte buffer reaches the sink cut to 255
+// characters; a null format, released, is reported once and formats nothing.
+TEST(Diagnostics, DebugMessageBoundsAndNullFormatReleased) {
+  DiagnosticsCapture Capture(Action::Stop);
+  Capture.Level = 0xFFFFFFFFu;
+  const std::string Long(300, 'm');
+  EXPECT_TRUE(RunCaptured(Capture, [&] { PrintDebugMessage(1, RUNTIME_FORMAT(Long.c_str())); }));
+  ASSERT_EQ(Capture.Sink.size(), 1u);
+  EXPECT_EQ(Capture.Sink[0], std::string(255, 'm'));
+
+  DiagnosticsCapture Released(Action::Release);
+  Released.Level = 0xFFFFFFFFu;
+  EXPECT_TRUE(RunCaptured(Released, [] { PrintDebugMessage(1, RUNTIME_FORMAT(nullptr)); }));
+  EXPECT_EQ(Released.Halts, 1);
+  ASSERT_EQ(Released.Sink.size(), 1u);
+  EXPECT_EQ(WithoutLine(Released.Sink[0]),
+            "ASSERT MdePkg\\Library\\BaseDebugLibSerialPort\\DebugLib(N): Format != ((void *) 0)\r\n");
+}
+
+// A run-time format reads the records a caller made: a signed 32-bit zero
+// under a 64-bit directive is 0, a signed -1 is -1, an unsigned one is not.
+TEST(Diagnostics, RuntimeFormatsReadSignedValuesAtTheirWidth) {
+  DiagnosticsCapture Capture(Action::Stop);
+  Capture.Level = 0xFFFFFFFFu;
+  RunCaptured(Capture, [] {
+    PrintDebugMessage(1, RUNTIME_FORMAT("%ld|%ld|%ld|%lx"), static_cast<INT32>(0), static_cast<INT32>(-1),
+                      static_cast<UINT32>(0xFFFFFFFFu), static_cast<INT32>(0));
+  });
+  ASSERT_EQ(Capture.Sink.size(), 1u);
+  EXPECT_EQ(Capture.Sink[0], "0|-1|4294967295|0");
 }
 
 }  // namespace
