@@ -36,11 +36,11 @@ build-fuzz: deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
 
-# libFuzzer on the engine and on the board, FUZZ_SECONDS per target.
+# libFuzzer on both forms of the engine, their differential, the board and the image, FUZZ_SECONDS per target.
 fuzz: build-fuzz
 	bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
-# The bounded run that make test includes: about a minute in all.
+# The bounded run that make test includes: about two minutes in all.
 fuzz-smoke: build-fuzz
 	bash scripts/fuzz.sh build/fuzz 25
 
