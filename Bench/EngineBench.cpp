@@ -21,6 +21,10 @@ void Run(benchmark::State &State, FormatOnce Format) {
 // Keeps the time of every run and prints the comparison table at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: --benchmark_color applies only to the library's own
+  // reporter, not to one handed in.
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run> &Runs) override {
     ConsoleReporter::ReportRuns(Runs);
     for (const Run &Each : Runs) {

@@ -20,7 +20,7 @@ std::string StatusWithName(std::uint32_t Status) {
 std::string UartSettingsText(const UartState &Uart) {
   const unsigned LineControl = Uart.LineControl;
   std::string Text;
-  Text += Uart.Divisor == 0 ? std::string("no line rate (divisor 0)") : std::to_string(115200u / Uart.Divisor) + " bit/s";
+  Text += Uart.Divisor == 0 ? std::string("no line rate") : std::to_string(115200u / Uart.Divisor) + " bit/s";
   Text += " (divisor " + std::to_string(Uart.Divisor) + "), ";
   const unsigned DataBits = 5u + (LineControl & 3u);
   Text += std::to_string(DataBits) + " data bits, ";

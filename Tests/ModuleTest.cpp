@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AssertionText.h"
+#include "BoardSummary.h"
 #include "HostRun.h"
 #include "VirtualBoard.h"
 #include "ZodOdoRidaZar.h"
@@ -183,6 +184,14 @@ TEST(Module, UartFieldsAreNeverWritten) {
   RunOn(WithCode(3));
   EXPECT_EQ(UartParity, 0);
   EXPECT_EQ(UartBreak, 0);
+}
+
+// A UART the module never programmed reads as such, the divisor named once.
+TEST(BoardSummary, UartTextsNameTheRateAndDivisorOnce) {
+  EXPECT_EQ(UartSettingsText(UartState{0x00, 0}),
+            "no line rate (divisor 0), 5 data bits, no parity, 1 stop bit, break off, divisor latch closed");
+  EXPECT_EQ(UartSettingsText(UartState{0x07, 12}),
+            "9600 bit/s (divisor 12), 8 data bits, no parity, 2 stop bits, break off, divisor latch closed");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // End-to-end runs of the pei-sim command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -28,6 +30,16 @@ TEST(PeiSim, RunExitStatuses) {
   const Result Help = PeiSim({"--help"});
   EXPECT_EQ(Help.Exit, 0);
   EXPECT_NE(Help.Out.find("pei-sim format"), std::string::npos);
+}
+
+// A file that is none of the kinds run takes says so before the detail.
+TEST(PeiSim, RunNamesTheKindsItTakes) {
+  const std::string Readme = std::string(SOC_SOURCE_DIR) + "/README.md";
+  const Result Run = PeiSim({"run", "--image", Readme});
+  EXPECT_EQ(Run.Exit, 4);
+  EXPECT_EQ(Run.Err.rfind("pei-sim: " + Readme + ": not a PE32 image, PEIM file or firmware volume: ", 0), 0u)
+      << Run.Err;
+  EXPECT_EQ(std::count(Run.Err.begin(), Run.Err.end(), '\n'), 1);
 }
 
 TEST(PeiSim, FormatWritesExactlyTheEngineOutput) {

@@ -43,6 +43,8 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
   } else if (Kind == "file") {
     File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
     if (!File) {
+      // What was expected first, then why this is none of it.
+      Error = Run.ImagePath + ": not a PE32 image, PEIM file or firmware volume: " + Error;
       return false;
     }
   }
