@@ -3,6 +3,8 @@
 // module put them, and QEMU's own trace must show the described writes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "QemuChecks.h"
 #include "QemuRun.h"
 #include "VirtualBoard.h"
+#include "Scratch.h"
 
 namespace {
 
@@ -118,8 +121,16 @@ TEST(Qemu, RunsThatCannotCompleteSayWhy) {
   QemuSettings Settings = SettingsFor({"no QEMU"});
   Settings.QemuBinary = "/nonexistent/qemu-system-i386";
   QemuOutcome Outcome;
+  // The run's temporary folder goes also when QEMU cannot start.
+  const std::string Temporary = ScratchPath("qemu-tmp");
+  std::filesystem::create_directory(Temporary);
+  const char *Before = std::getenv("TMPDIR");
+  const std::string Saved = Before != nullptr ? Before : "";
+  setenv("TMPDIR", Temporary.c_str(), 1);
   EXPECT_FALSE(RunOnQemu(Settings, Outcome));
+  Before != nullptr ? setenv("TMPDIR", Saved.c_str(), 1) : unsetenv("TMPDIR");
   EXPECT_NE(Outcome.Error.find("cannot start"), std::string::npos) << Outcome.Error;
+  EXPECT_TRUE(std::filesystem::is_empty(Temporary));
 
   // The loader refuses a file that is not a PE32 image: the link map is fine,
   // the "image" is the map itself.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -238,6 +239,17 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
     Outcome.Error = "cannot make folder " + Folder;
     return false;
   }
+  // A folder of our own goes, with everything QEMU left in it, on every way
+  // out of this routine, a failed start included; a kept one stays.
+  struct FolderRemoval {
+    std::string Path;
+    ~FolderRemoval() {
+      if (!Path.empty()) {
+        std::error_code Ignored;
+        std::filesystem::remove_all(Path, Ignored);
+      }
+    }
+  } Removal{Settings.KeepFolder.empty() ? Folder : std::string()};
   const std::string TracePath = Folder + "/qemu-trace.txt", ConsolePath = Folder + "/debugcon.txt";
   const std::string Com1Path = Folder + "/com1.txt", Com2Path = Folder + "/com2.txt";
   for (const std::string &Path : {TracePath, ConsolePath, Com1Path, Com2Path}) {
@@ -341,12 +353,6 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
       Outcome.Error = "no completion marker (QEMU ended, exit status " +
                       std::to_string(WIFEXITED(Status) ? WEXITSTATUS(Status) : -1) + "; a triple fault ends it this way)";
     }
-  }
-  if (Settings.KeepFolder.empty()) {
-    for (const std::string &Path : {TracePath, ConsolePath, Com1Path, Com2Path, LogPath}) {
-      std::remove(Path.c_str());
-    }
-    rmdir(Folder.c_str());
   }
   return true;
 }
