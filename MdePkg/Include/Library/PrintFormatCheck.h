@@ -1,5 +1,6 @@
 // Compile-time checking of literal formats against the C++ arguments given
-// with them. PrintAscii and PrintDebugMessage take their format as a
+// with them. Which characters are flags and conversions, and what each
+// conversion takes, come from the grammar (PrintGrammar.h). PrintAscii and PrintDebugMessage take their format as a
 // CHECKED_FORMAT, whose consteval constructor walks the directives the way the
 // engine does and matches each argument-taking one with the next argument.
 //
@@ -13,6 +14,7 @@
 #define MDEPKG_LIBRARY_PRINT_FORMAT_CHECK_H_
 
 #include "Base.h"
+#include "Library/PrintGrammar.h"
 
 namespace print_format_check {
 
@@ -71,28 +73,49 @@ struct CONVERSION_RULE {
   ARG_CLASS Also;
 };
 
+// The function that names a mismatch for a conversion class; Long picks the
+// 64-bit wording of the number conversions. Null for the classes that take
+// no argument.
+consteval void (*ErrorOf(UINTN Class, bool Long))() {
+  using namespace print_grammar;
+  void (*const Errors[kConversionCount][2])() = {
+      {Directive_d_needs_an_integer_of_at_most_32_bits, Directive_ld_needs_a_64_bit_integer},
+      {Directive_x_needs_an_integer_of_at_most_32_bits, Directive_lx_needs_a_64_bit_integer},
+      {Directive_X_needs_an_integer_of_at_most_32_bits, Directive_lX_needs_a_64_bit_integer},
+      {Directive_p_needs_a_32_bit_integer_or_a_pointer, Directive_p_needs_a_32_bit_integer_or_a_pointer},
+      {Directive_a_needs_a_text_pointer, Directive_a_needs_a_text_pointer},
+      {Directive_S_needs_a_CHAR16_text_pointer, Directive_S_needs_a_CHAR16_text_pointer},
+      {Directive_s_needs_a_CHAR16_text_pointer, Directive_s_needs_a_CHAR16_text_pointer},
+      {Directive_c_needs_an_integer_of_at_most_32_bits, Directive_c_needs_an_integer_of_at_most_32_bits},
+      {Directive_g_needs_an_EFI_GUID_pointer, Directive_g_needs_an_EFI_GUID_pointer},
+      {Directive_t_needs_an_EFI_TIME_pointer, Directive_t_needs_an_EFI_TIME_pointer},
+      {Directive_r_needs_an_EFI_STATUS, Directive_r_needs_an_EFI_STATUS},
+      {nullptr, nullptr},  // line feed
+      {nullptr, nullptr},  // carriage return
+  };
+  return Class < kConversionCount ? Errors[Class][Long] : nullptr;
+}
+
+// What a conversion takes, from the grammar.
 consteval CONVERSION_RULE RuleOf(CHAR8 Conversion, bool Long) {
-  const ARG_CLASS Number = Long ? ARG_INTEGER_64 : ARG_INTEGER_32;
-  switch (Conversion) {
-    case 'd':
-      return {Number, Long ? Directive_ld_needs_a_64_bit_integer : Directive_d_needs_an_integer_of_at_most_32_bits,
-              Number};
-    case 'x':
-      return {Number, Long ? Directive_lx_needs_a_64_bit_integer : Directive_x_needs_an_integer_of_at_most_32_bits,
-              Number};
-    case 'X':
-      return {Number, Long ? Directive_lX_needs_a_64_bit_integer : Directive_X_needs_an_integer_of_at_most_32_bits,
-              Number};
-    case 'p': return {ARG_INTEGER_32, Directive_p_needs_a_32_bit_integer_or_a_pointer, ARG_POINTER};
-    case 'c': return {ARG_INTEGER_32, Directive_c_needs_an_integer_of_at_most_32_bits, ARG_INTEGER_32};
-    case 'r': return {ARG_INTEGER_32, Directive_r_needs_an_EFI_STATUS, ARG_INTEGER_32};
-    case 'a': return {ARG_POINTER, Directive_a_needs_a_text_pointer, ARG_POINTER};
-    case 's': return {ARG_POINTER, Directive_s_needs_a_CHAR16_text_pointer, ARG_POINTER};
-    case 'S': return {ARG_POINTER, Directive_S_needs_a_CHAR16_text_pointer, ARG_POINTER};
-    case 'g': return {ARG_POINTER, Directive_g_needs_an_EFI_GUID_pointer, ARG_POINTER};
-    case 't': return {ARG_POINTER, Directive_t_needs_an_EFI_TIME_pointer, ARG_POINTER};
-    default: return {ARG_INTEGER_32, nullptr, ARG_INTEGER_32};  // takes no argument
+  using namespace print_grammar;
+  const UINTN Class = print_grammar::ClassOf(Conversion);
+  void (*const Error)() = ErrorOf(Class, Long);
+  switch (TakesOf(Class)) {
+    case TAKES_NUMBER: {
+      const ARG_CLASS Number = Long ? ARG_INTEGER_64 : ARG_INTEGER_32;
+      return {Number, Error, Number};
+    }
+    case TAKES_ADDRESS: return {ARG_INTEGER_32, Error, ARG_POINTER};
+    case TAKES_CHARACTER:
+    case TAKES_STATUS: return {ARG_INTEGER_32, Error, ARG_INTEGER_32};
+    case TAKES_TEXT:
+    case TAKES_CHAR16_TEXT:
+    case TAKES_GUID:
+    case TAKES_TIME: return {ARG_POINTER, Error, ARG_POINTER};
+    case TAKES_NOTHING: break;
   }
+  return {ARG_INTEGER_32, nullptr, ARG_INTEGER_32};  // takes no argument
 }
 
 consteval void CheckFormat(const CHAR8 *Format, const ARG_CLASS *Classes, UINTN Count) {
@@ -105,15 +128,12 @@ consteval void CheckFormat(const CHAR8 *Format, const ARG_CLASS *Classes, UINTN 
     bool Long = false;
     for (; *Cursor != 0; Cursor++) {
       const CHAR8 Character = *Cursor;
-      if ((Character >= '0' && Character <= '9') || Character == '-' || Character == '+' || Character == ' ' ||
-          Character == ',' || Character == '.') {
+      const UINT32 Flag = print_grammar::FlagBitOf(Character);
+      if (print_grammar::IsDigit(Character) || Flag != 0) {
+        Long = Long || Flag == PF_VALUE_64;
         continue;
       }
-      if (Character == 'l' || Character == 'L') {
-        Long = true;
-        continue;
-      }
-      if (Character == '*') {
+      if (Character == print_grammar::kStar) {
         Expect(Classes, Count, Next, ARG_INTEGER_32, Directive_star_needs_an_integer_width_or_precision);
         continue;
       }

@@ -102,6 +102,20 @@ consteval CONVERSION_CHARACTERS BuildConversionCharacters() {
 }
 inline constexpr CONVERSION_CHARACTERS kConversionCharacters = BuildConversionCharacters();
 
+// A 256-entry table of Lookup's answer for every character: the quick form
+// of a lookup, made at compile time.
+template <class ENTRY> struct BY_CHARACTER {
+  ENTRY Of[256];
+};
+
+template <class ENTRY, class LOOKUP> consteval BY_CHARACTER<ENTRY> ByCharacter(LOOKUP Lookup) {
+  BY_CHARACTER<ENTRY> Table{};
+  for (UINTN Character = 0; Character < 256; Character++) {
+    Table.Of[Character] = static_cast<ENTRY>(Lookup(static_cast<CHAR8>(Character)));
+  }
+  return Table;
+}
+
 // --- Flag characters ------------------------------------------------------
 
 constexpr UINT32 ScanFlag(CHAR8 Character, const CHAR8 *Characters, const UINT8 *Shifts) {
@@ -112,18 +126,8 @@ constexpr UINT32 ScanFlag(CHAR8 Character, const CHAR8 *Characters, const UINT8 
   return Characters[Flag] == 0 ? 0 : 1u << Shifts[Flag];
 }
 
-struct FLAG_OF {
-  UINT16 Of[256];
-};
-
-consteval FLAG_OF BuildFlagOf() {
-  FLAG_OF Table{};
-  for (UINTN Character = 0; Character < 256; Character++) {
-    Table.Of[Character] = static_cast<UINT16>(print_grammar::FlagBitOf(static_cast<CHAR8>(Character)));
-  }
-  return Table;
-}
-inline constexpr FLAG_OF kFlagOf = BuildFlagOf();
+inline constexpr auto kFlagOf =
+    ByCharacter<UINT16>([](CHAR8 Character) { return print_grammar::FlagBitOf(Character); });
 
 // The flag bit a directive flag character sets, or 0 for any other character.
 // Characters and Shifts are the engine's embedded FLAG_TABLES.
@@ -149,18 +153,8 @@ constexpr UINTN ScanClass(const CHAR8 *Conversions, CHAR8 Conversion) {
   return Class;
 }
 
-struct CLASS_OF {
-  UINT8 Of[256];
-};
-
-consteval CLASS_OF BuildClassOf() {
-  CLASS_OF Table{};
-  for (UINTN Character = 0; Character < 256; Character++) {
-    Table.Of[Character] = static_cast<UINT8>(print_grammar::ClassOf(static_cast<CHAR8>(Character)));
-  }
-  return Table;
-}
-inline constexpr CLASS_OF kClassOf = BuildClassOf();
+inline constexpr auto kClassOf =
+    ByCharacter<UINT8>([](CHAR8 Character) { return print_grammar::ClassOf(Character); });
 
 // Conversions is the engine's embedded CONVERSION_CHARACTERS.
 inline UINTN ClassOf(const CHAR8 *Conversions, CHAR8 Conversion) {
