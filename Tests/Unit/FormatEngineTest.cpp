@@ -66,14 +66,14 @@ TEST(FormatEngine, RecordsFromCxxValues) {
 
 TEST(FormatEngine, SizeZeroWritesNothingAndIgnoresTheBuffer) {
   const Rendered Result = Render(0, "abc%d", 5);
-  EXPECT_TRUE(Result.Clean);
+  EXPECT_TRUE(Result.BufferIntact);
   EXPECT_EQ(Result.Count, 0u);
   EXPECT_EQ(FormatToBuffer(nullptr, 0, "abc", nullptr), 0u);
 }
 
 TEST(FormatEngine, EmptyFormatWritesOnlyTheTerminator) {
   const Rendered Result = Render(16, "");
-  EXPECT_TRUE(Result.Clean);
+  EXPECT_TRUE(Result.BufferIntact);
   EXPECT_EQ(Result.Count, 0u);
 }
 
@@ -118,12 +118,12 @@ TEST(FormatEngine, ValueToTextWritesDigitsLeastSignificantFirst) {
 TEST(FormatterBugClasses, TextPrecisionStopsBeforeAnUnterminatedEnd) {
   auto Text = std::make_unique<char[]>(3);
   std::memcpy(Text.get(), "xyz", 3);
-  EXPECT_EQ(Render(16, "%.3a|%.2a", static_cast<const char *>(Text.get()), static_cast<const char *>(Text.get())).Text,
+  EXPECT_EQ(Render(16, "%.3a|%.2a", static_cast<const char *>(Text.get()), static_cast<const char *>(Text.get())).Output,
             "xyz|xy");
   auto Wide = std::make_unique<CHAR16[]>(2);
   Wide[0] = u'p';
   Wide[1] = 0x171;
-  EXPECT_EQ(Render(16, "%.2S", static_cast<const CHAR16 *>(Wide.get())).Text, "pq");
+  EXPECT_EQ(Render(16, "%.2S", static_cast<const CHAR16 *>(Wide.get())).Output, "pq");
 }
 
 }  // namespace

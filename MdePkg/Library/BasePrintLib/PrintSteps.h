@@ -8,9 +8,9 @@
 // library `firmware` the quick ones; the host library `engine_compact`
 // (SOC_ENGINE_COMPACT) the compact ones again. `make test` runs the engine,
 // diagnostics and bug-class suites and format-fuzz against both host
-// libraries, the whole FormatEngineTest vector table on EngineTest.efi, and
-// format-diff-fuzz, which renders every input with both host forms and
-// requires the same bytes, count, sink and halts.
+// libraries, the whole engine vector table (Tests/Unit/EngineVectors.cpp)
+// on EngineTest.efi, and format-diff-fuzz, which renders every input with
+// both host forms and requires the same bytes, count, sink and halts.
 //
 // Steps with two forms (compact / quick), and why:
 //   - literal runs, CopyLiteralRun here: one character per pass of the
