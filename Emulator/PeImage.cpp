@@ -6,55 +6,15 @@
 #include <fstream>
 #include <iterator>
 
+#include "Layout/LittleEndian.h"
+#include "Layout/Pe32.h"
+#include "Library/PiLayoutLib.h"
+
 namespace {
 
 constexpr std::uint64_t kMaxImageFile = 16u << 20;  // 16 MiB: no image of ours is near it
-constexpr std::uint32_t kSectionCode = 0x00000020;
-constexpr std::uint32_t kSectionInitializedData = 0x00000040;
-constexpr std::uint32_t kSectionUninitializedData = 0x00000080;
-constexpr std::uint32_t kSectionDiscardable = 0x02000000;
-constexpr std::uint32_t kSectionExecute = 0x20000000;
-constexpr std::uint32_t kSectionRead = 0x40000000;
-constexpr std::uint32_t kSectionWrite = 0x80000000;
 
-struct Reader {
-  const std::vector<std::uint8_t> &Bytes;
-  bool Ok = true;
-  std::uint32_t Get(std::uint64_t Offset, int Size) {
-    if (Offset + static_cast<std::uint64_t>(Size) > Bytes.size()) {
-      Ok = false;
-      return 0;
-    }
-    std::uint32_t Value = 0;
-    for (int Index = Size - 1; Index >= 0; Index--) {
-      Value = (Value << 8) | Bytes[Offset + static_cast<std::uint64_t>(Index)];
-    }
-    return Value;
-  }
-  std::uint32_t U16(std::uint64_t Offset) { return Get(Offset, 2); }
-  std::uint32_t U32(std::uint64_t Offset) { return Get(Offset, 4); }
-  std::string CString(std::uint64_t Offset) {
-    std::string Text;
-    while (Offset < Bytes.size() && Bytes[Offset] != 0 && Text.size() < 256) {
-      const std::uint8_t Byte = Bytes[Offset++];
-      Text += Byte > 0x20 && Byte < 0x7F ? static_cast<char>(Byte) : '?';  // printable only
-    }
-    return Text;
-  }
-};
-
-// File offset of an RVA, through the section that holds it.
-std::optional<std::uint32_t> FileOffsetOf(const PeImage &Image, std::uint32_t Rva) {
-  for (const PeSection &Section : Image.Sections) {
-    if (Rva >= Section.VirtualAddress && Rva - Section.VirtualAddress < Section.RawSize) {
-      return Section.RawOffset + (Rva - Section.VirtualAddress);
-    }
-  }
-  if (Rva < Image.SizeOfHeaders) {
-    return Rva;
-  }
-  return std::nullopt;
-}
+using namespace pe32;
 
 std::string HexText(std::uint64_t Value) {
   char Text[24];
@@ -62,77 +22,108 @@ std::string HexText(std::uint64_t Value) {
   return Text;
 }
 
-// Every block lies inside the directory and every entry inside its block;
-// sums are taken in 64 bits, so no size field can make them wrap.
-bool ReadRelocations(PeImage &Image, Reader &In, std::string &Error) {
-  const std::uint64_t End = static_cast<std::uint64_t>(Image.RelocDirectoryRva) + Image.RelocDirectorySize;
-  if (End > Image.SizeOfImage) {
-    Error = "base relocation directory (RVA " + HexText(Image.RelocDirectoryRva) + ", size " +
-            HexText(Image.RelocDirectorySize) + ") runs past SizeOfImage " + HexText(Image.SizeOfImage);
-    return false;
+// A name or text from the file: anything but a printable character is shown
+// as '?', so that no message or listing carries control bytes or a line break.
+std::string PrintableText(const std::vector<std::uint8_t> &Bytes, std::uint64_t Offset, std::size_t Limit) {
+  std::string Text;
+  while (Offset < Bytes.size() && Bytes[Offset] != 0 && Text.size() < Limit) {
+    const std::uint8_t Byte = Bytes[Offset++];
+    Text += Byte > 0x20 && Byte < 0x7F ? static_cast<char>(Byte) : '?';
   }
-  std::uint64_t Rva = Image.RelocDirectoryRva;
-  while (Rva + 8 <= End) {
-    const auto Offset = FileOffsetOf(Image, static_cast<std::uint32_t>(Rva));
-    if (!Offset) {
-      Error = "relocation block at RVA " + HexText(Rva) + " is in no section's file data";
-      return false;
-    }
-    const std::uint32_t Page = In.U32(*Offset);
-    const std::uint32_t BlockSize = In.U32(*Offset + 4);
-    if (!In.Ok) {
-      Error = "relocation block at RVA " + HexText(Rva) + " is cut off by the end of the file";
-      return false;
-    }
-    if (BlockSize < 8 || BlockSize > End - Rva || BlockSize % 2 != 0) {
-      Error = "relocation block at RVA " + HexText(Rva) + " has SizeOfBlock " + HexText(BlockSize) +
-              " (8 to " + HexText(End - Rva) + ", even)";
-      return false;
-    }
-    for (std::uint32_t Entry = 8; Entry + 2 <= BlockSize; Entry += 2) {
-      const std::uint32_t Word = In.U16(*Offset + Entry);
-      const std::uint32_t Type = Word >> 12;
-      const std::uint64_t Target = static_cast<std::uint64_t>(Page) + (Word & 0xFFFu);
-      if (!In.Ok) {
-        Error = "relocation block at RVA " + HexText(Rva) + " is cut off by the end of the file";
-        return false;
-      }
-      if (Type == 3 && Target + 4 > Image.SizeOfImage) {
-        Error = "HIGHLOW relocation of RVA " + HexText(Target) + " lies outside the image (SizeOfImage " +
-                HexText(Image.SizeOfImage) + ")";
-        return false;
-      }
-      if (Type == 3) {
-        Image.HighLowRelocations.push_back(static_cast<std::uint32_t>(Target));
-      } else if (Type != 0) {
-        Image.OtherRelocations.push_back("relocation type " + std::to_string(Type));
-      }
-    }
-    Rva += BlockSize;
-  }
-  return true;
+  return Text;
 }
 
-void ReadImports(PeImage &Image, Reader &In) {
-  auto Descriptor = FileOffsetOf(Image, Image.ImportDirectoryRva);
-  for (int Guard = 0; Descriptor && Guard < 64; Guard++, *Descriptor += 20) {
-    const std::uint32_t NameRva = In.U32(*Descriptor + 12);
-    const std::uint32_t ThunkRva = In.U32(*Descriptor) != 0 ? In.U32(*Descriptor) : In.U32(*Descriptor + 16);
-    if (NameRva == 0 || !In.Ok) {
+std::string SectionName(const std::vector<std::uint8_t> &Bytes, std::uint64_t Header) {
+  return PrintableText(Bytes, Header + section_header::Name, section_header::NameSize);
+}
+
+// The words for a fault the layout library found in the image.
+std::string PeFaultText(const LAYOUT_FAULT &F, const std::vector<std::uint8_t> &Bytes) {
+  switch (F.Check) {
+    case PE_DOS_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a DOS header (64)";
+    case PE_NO_MZ: return "no MZ header";
+    case PE_LFANEW:
+      return "e_lfanew " + HexText(F.Value) + " leaves no room for the PE and COFF headers in a file of " +
+             std::to_string(F.High) + " bytes";
+    case PE_NO_SIGNATURE: return "no PE signature at e_lfanew " + HexText(F.Value);
+    case PE_OPTIONAL_SIZE:
+      return "SizeOfOptionalHeader " + std::to_string(F.Value) +
+             (F.Value < F.Low ? " is smaller than a PE32 optional header (96)" : " runs past the end of the file");
+    case PE_MAGIC: return "not a PE32 image (optional header magic " + HexText(F.Value) + ", PE32 is 0x10B)";
+    case PE_DIRECTORIES:
+      return "NumberOfRvaAndSizes " + std::to_string(F.Value) + " does not fit SizeOfOptionalHeader " +
+             std::to_string(F.Low) + " (at most 16)";
+    case PE_SIZE_OF_IMAGE: return "SizeOfImage " + HexText(F.Value) + " is out of range (1 to 16 MiB)";
+    case PE_SIZE_OF_HEADERS: return "SizeOfHeaders " + HexText(F.Value) + " exceeds SizeOfImage or the file";
+    case PE_ENTRY:
+      return "AddressOfEntryPoint " + HexText(F.Value) + " lies outside the image (SizeOfImage " + HexText(F.High) +
+             ")";
+    case PE_SECTION_COUNT:
+      return "NumberOfSections " + std::to_string(F.Value) +
+             (F.Value < F.Low || F.Value > F.High ? " is out of range (1 to 96)"
+                                                  : " runs the section table past the end of the file");
+    case PE_SECTION_RAW:
+      return "section " + SectionName(Bytes, F.At) + " (PointerToRawData " + HexText(F.Value) + ", SizeOfRawData " +
+             HexText(F.Low) + ") lies beyond the end of the file";
+    case PE_SECTION_VIRTUAL:
+      return "section " + SectionName(Bytes, F.At) + " (VirtualAddress " + HexText(F.Value) +
+             ") lies outside the image (SizeOfImage " + HexText(F.High) + ")";
+    case PE_RELOC_DIRECTORY:
+      return "base relocation directory (RVA " + HexText(F.Value) + ", size " + HexText(F.Low) +
+             ") runs past SizeOfImage " + HexText(F.High);
+    case PE_RELOC_BLOCK_LOST: return "relocation block at RVA " + HexText(F.Value) + " is in no section's file data";
+    case PE_RELOC_BLOCK_CUT:
+      return "relocation block at RVA " + HexText(F.Value) + " is cut off by the end of the file";
+    case PE_RELOC_BLOCK_SIZE:
+      return "relocation block at RVA " + HexText(F.Low) + " has SizeOfBlock " + HexText(F.Value) + " (8 to " +
+             HexText(F.High) + ", even)";
+    case PE_RELOC_TARGET:
+      return "HIGHLOW relocation of RVA " + HexText(F.Value) + " lies outside the image (SizeOfImage " +
+             HexText(F.High) + ")";
+    default: return LayoutCheckText(F.Check);
+  }
+}
+
+struct Reader {
+  const std::vector<std::uint8_t> &Bytes;
+  std::optional<std::uint32_t> U32(std::uint64_t Offset) const {
+    if (Offset + 4 > Bytes.size()) {
+      return std::nullopt;
+    }
+    return ReadLe32(&Bytes[Offset]);
+  }
+};
+
+void ReadImports(PeImage &Image, const PE32_INFO &Info) {
+  const Reader In{Image.File};
+  const auto *File = Image.File.data();
+  const auto Size = static_cast<UINT32>(Image.File.size());
+  auto OffsetOf = [&](std::uint32_t Rva) -> std::optional<std::uint32_t> {
+    UINT32 Offset;
+    return Pe32FileOffset(File, Size, Info, Rva, Offset) ? std::optional<std::uint32_t>(Offset) : std::nullopt;
+  };
+  auto Descriptor = OffsetOf(Info.ImportRva);
+  for (int Guard = 0; Descriptor && Guard < 64; Guard++, *Descriptor += import_descriptor::Size) {
+    const auto NameRva = In.U32(*Descriptor + import_descriptor::Name);
+    const auto Original = In.U32(*Descriptor + import_descriptor::OriginalFirstThunk);
+    const auto First = In.U32(*Descriptor + import_descriptor::FirstThunk);
+    if (!NameRva || !Original || !First || *NameRva == 0) {
       return;
     }
-    const auto NameOffset = FileOffsetOf(Image, NameRva);
-    const std::string Dll = NameOffset ? In.CString(*NameOffset) : "?";
-    auto Thunk = FileOffsetOf(Image, ThunkRva);
+    const auto NameOffset = OffsetOf(*NameRva);
+    const std::string Dll = NameOffset ? PrintableText(Image.File, *NameOffset, 256) : "?";
+    auto Thunk = OffsetOf(*Original != 0 ? *Original : *First);
     bool Any = false;
-    for (int Count = 0; Thunk && Count < 1024; Count++, *Thunk += 4) {
-      const std::uint32_t Entry = In.U32(*Thunk);
-      if (Entry == 0 || !In.Ok) {
+    for (int Count = 0; Thunk && Count < 1024; Count++, *Thunk += import_descriptor::kThunkSize) {
+      const auto Entry = In.U32(*Thunk);
+      if (!Entry || *Entry == 0) {
         break;
       }
       Any = true;
-      const auto Hint = (Entry & 0x80000000u) == 0 ? FileOffsetOf(Image, Entry) : std::nullopt;
-      Image.Imports.push_back(Dll + "!" + (Hint ? In.CString(*Hint + 2) : "#" + std::to_string(Entry & 0xFFFF)));
+      const auto Hint = (*Entry & import_descriptor::kByOrdinal) == 0 ? OffsetOf(*Entry) : std::nullopt;
+      Image.Imports.push_back(Dll + "!" +
+                              (Hint ? PrintableText(Image.File, *Hint + import_descriptor::kHintSize, 256)
+                                    : "#" + std::to_string(*Entry & 0xFFFF)));
     }
     if (!Any) {
       Image.Imports.push_back(Dll);
@@ -145,120 +136,60 @@ void ReadImports(PeImage &Image, Reader &In) {
 std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string &Error) {
   PeImage Image;
   Image.File = std::move(Bytes);
-  Reader In{Image.File};
   const std::uint64_t FileSize = Image.File.size();
   if (FileSize > kMaxImageFile) {
     Error = "file of " + std::to_string(FileSize) + " bytes is larger than the 16 MiB an image may be";
     return std::nullopt;
   }
-  if (FileSize < 0x40 || In.U16(0) != 0x5A4D) {
-    Error = FileSize < 0x40 ? "file of " + std::to_string(FileSize) + " bytes is shorter than a DOS header (64)"
-                            : "no MZ header";
+  const UINT8 *File = Image.File.data();
+  const auto Size = static_cast<UINT32>(FileSize);
+  PE32_INFO Info;
+  LAYOUT_FAULT Fault;
+  auto Refused = [&]() {
+    Error = PeFaultText(Fault, Image.File);
     return std::nullopt;
+  };
+  if (!CheckPe32Headers(File, Size, kMaxImageFile, Info, Fault)) {
+    return Refused();
   }
-  const std::uint32_t Pe = In.U32(0x3C);
-  if (static_cast<std::uint64_t>(Pe) + 24 > FileSize) {
-    Error = "e_lfanew " + HexText(Pe) + " leaves no room for the PE and COFF headers in a file of " +
-            std::to_string(FileSize) + " bytes";
-    return std::nullopt;
-  }
-  if (In.U32(Pe) != 0x00004550) {
-    Error = "no PE signature at e_lfanew " + HexText(Pe);
-    return std::nullopt;
-  }
-  Image.Machine = static_cast<std::uint16_t>(In.U16(Pe + 4));
-  const std::uint32_t SectionCount = In.U16(Pe + 6);
-  const std::uint32_t OptionalSize = In.U16(Pe + 20);
-  Image.FileCharacteristics = static_cast<std::uint16_t>(In.U16(Pe + 22));
-  const std::uint32_t Optional = Pe + 24;
-  if (OptionalSize < 96 || static_cast<std::uint64_t>(Optional) + OptionalSize > FileSize) {
-    Error = "SizeOfOptionalHeader " + std::to_string(OptionalSize) +
-            (OptionalSize < 96 ? " is smaller than a PE32 optional header (96)" : " runs past the end of the file");
-    return std::nullopt;
-  }
-  Image.Magic = static_cast<std::uint16_t>(In.U16(Optional));
-  if (Image.Magic != 0x10B) {
-    Error = "not a PE32 image (optional header magic " + HexText(Image.Magic) + ", PE32 is 0x10B)";
-    return std::nullopt;
-  }
-  Image.EntryPoint = In.U32(Optional + 16);
-  Image.ImageBase = In.U32(Optional + 28);
-  Image.SectionAlignment = In.U32(Optional + 32);
-  Image.FileAlignment = In.U32(Optional + 36);
-  Image.SizeOfImage = In.U32(Optional + 56);
-  Image.SizeOfHeaders = In.U32(Optional + 60);
-  Image.Subsystem = static_cast<std::uint16_t>(In.U16(Optional + 68));
-  Image.DllCharacteristics = static_cast<std::uint16_t>(In.U16(Optional + 70));
-  const std::uint32_t DirectoryCount = In.U32(Optional + 92);
-  if (DirectoryCount > 16 || 96 + 8ull * DirectoryCount > OptionalSize) {
-    Error = "NumberOfRvaAndSizes " + std::to_string(DirectoryCount) + " does not fit SizeOfOptionalHeader " +
-            std::to_string(OptionalSize) + " (at most 16)";
-    return std::nullopt;
-  }
-  if (Image.SizeOfImage == 0 || Image.SizeOfImage > kMaxImageFile) {
-    Error = "SizeOfImage " + HexText(Image.SizeOfImage) + " is out of range (1 to 16 MiB)";
-    return std::nullopt;
-  }
-  if (Image.SizeOfHeaders > Image.SizeOfImage || Image.SizeOfHeaders > FileSize) {
-    Error = "SizeOfHeaders " + HexText(Image.SizeOfHeaders) + " exceeds SizeOfImage or the file";
-    return std::nullopt;
-  }
-  if (Image.EntryPoint >= Image.SizeOfImage) {
-    Error = "AddressOfEntryPoint " + HexText(Image.EntryPoint) + " lies outside the image (SizeOfImage " +
-            HexText(Image.SizeOfImage) + ")";
-    return std::nullopt;
-  }
-  if (DirectoryCount > 1) {
-    Image.ImportDirectoryRva = In.U32(Optional + 96 + 8);
-    Image.ImportDirectorySize = In.U32(Optional + 96 + 12);
-  }
-  if (DirectoryCount > 5) {
-    Image.RelocDirectoryRva = In.U32(Optional + 96 + 40);
-    Image.RelocDirectorySize = In.U32(Optional + 96 + 44);
-  }
-  const std::uint32_t Table = Optional + OptionalSize;
-  if (SectionCount == 0 || SectionCount > 96 || Table + 40ull * SectionCount > FileSize) {
-    Error = "NumberOfSections " + std::to_string(SectionCount) +
-            (SectionCount == 0 || SectionCount > 96 ? " is out of range (1 to 96)"
-                                                    : " runs the section table past the end of the file");
-    return std::nullopt;
-  }
-  for (std::uint32_t Index = 0; Index < SectionCount; Index++) {
-    const std::uint32_t At = Table + 40 * Index;
-    PeSection Section;
-    // The name is the file's: anything but a printable character is shown as
-    // '?', so that no message or listing carries control bytes or a line break.
-    for (std::uint32_t Char = 0; Char < 8 && In.Get(At + Char, 1) != 0; Char++) {
-      const std::uint32_t Byte = In.Get(At + Char, 1);
-      Section.Name += Byte > 0x20 && Byte < 0x7F ? static_cast<char>(Byte) : '?';
+  Image.Machine = Info.Machine;
+  Image.FileCharacteristics = Info.Characteristics;
+  Image.Magic = Info.Magic;
+  Image.EntryPoint = Info.EntryPoint;
+  Image.ImageBase = Info.ImageBase;
+  Image.SectionAlignment = Info.SectionAlignment;
+  Image.FileAlignment = Info.FileAlignment;
+  Image.SizeOfImage = Info.SizeOfImage;
+  Image.SizeOfHeaders = Info.SizeOfHeaders;
+  Image.Subsystem = Info.Subsystem;
+  Image.DllCharacteristics = Info.DllCharacteristics;
+  Image.ImportDirectoryRva = Info.ImportRva;
+  Image.ImportDirectorySize = Info.ImportSize;
+  Image.RelocDirectoryRva = Info.RelocRva;
+  Image.RelocDirectorySize = Info.RelocSize;
+  for (UINT32 Index = 0; Index < Info.NumberOfSections; Index++) {
+    PE32_SECTION Section;
+    if (!ReadPe32Section(File, Size, Info, Index, Section, Fault)) {
+      return Refused();
     }
-    Section.VirtualSize = In.U32(At + 8);
-    Section.VirtualAddress = In.U32(At + 12);
-    Section.RawSize = In.U32(At + 16);
-    Section.RawOffset = In.U32(At + 20);
-    Section.Characteristics = In.U32(At + 36);
-    if (static_cast<std::uint64_t>(Section.RawOffset) + Section.RawSize > Image.File.size()) {
-      Error = "section " + Section.Name + " (PointerToRawData " + HexText(Section.RawOffset) + ", SizeOfRawData " +
-              HexText(Section.RawSize) + ") lies beyond the end of the file";
-      return std::nullopt;
+    Image.Sections.push_back({SectionName(Image.File, Section.HeaderOffset), Section.VirtualAddress,
+                              Section.VirtualSize, Section.RawOffset, Section.RawSize, Section.LoadedSize,
+                              Section.Characteristics});
+  }
+  PE32_RELOCATION_CURSOR Cursor{};
+  UINT32 Type, Target;
+  while (NextPe32Relocation(File, Size, Info, Cursor, Type, Target, Fault)) {
+    if (Type == relocation_block::kHighLow) {
+      Image.HighLowRelocations.push_back(Target);
+    } else {
+      Image.OtherRelocations.push_back("relocation type " + std::to_string(Type));
     }
-    const std::uint64_t Loaded = std::min(Section.RawSize, Section.VirtualSize);
-    if (Section.VirtualAddress + Loaded > Image.SizeOfImage) {
-      Error = "section " + Section.Name + " (VirtualAddress " + HexText(Section.VirtualAddress) +
-              ") lies outside the image (SizeOfImage " + HexText(Image.SizeOfImage) + ")";
-      return std::nullopt;
-    }
-    Image.Sections.push_back(Section);
   }
-  if (!In.Ok) {
-    Error = "truncated headers";
-    return std::nullopt;
+  if (Fault.Check != LAYOUT_OK) {
+    return Refused();
   }
-  if (Image.RelocDirectorySize != 0 && !ReadRelocations(Image, In, Error)) {
-    return std::nullopt;
-  }
-  if (Image.ImportDirectorySize != 0) {
-    ReadImports(Image, In);
+  if (Info.ImportSize != 0) {
+    ReadImports(Image, Info);
   }
   return Image;
 }
@@ -294,8 +225,8 @@ std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBa
   std::vector<std::uint8_t> Memory(Image.SizeOfImage, 0);
   std::memcpy(Memory.data(), Image.File.data(), std::min<std::size_t>(Image.SizeOfHeaders, Memory.size()));
   for (const PeSection &Section : Image.Sections) {
-    const std::uint32_t Length = std::min(Section.RawSize, Section.VirtualSize);
-    if (static_cast<std::uint64_t>(Section.VirtualAddress) + Length <= Memory.size()) {
+    const std::uint64_t Length = Section.LoadedSize;
+    if (Section.VirtualAddress + Length <= Memory.size() && Section.RawOffset + Length <= Image.File.size()) {
       std::memcpy(Memory.data() + Section.VirtualAddress, Image.File.data() + Section.RawOffset, Length);
     }
   }
@@ -312,10 +243,11 @@ std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBa
 }
 
 std::string SectionFlagsText(std::uint32_t Characteristics) {
+  using namespace pe32::section_flags;
   const std::pair<std::uint32_t, const char *> Names[] = {
-      {kSectionCode, "code"},       {kSectionInitializedData, "initialized data"},
-      {kSectionUninitializedData, "uninitialized data"}, {kSectionDiscardable, "discardable"},
-      {kSectionExecute, "execute"}, {kSectionRead, "read"}, {kSectionWrite, "write"}};
+      {kCode, "code"},       {kInitializedData, "initialized data"},
+      {kUninitializedData, "uninitialized data"}, {kDiscardable, "discardable"},
+      {kExecute, "execute"}, {kRead, "read"}, {kWrite, "write"}};
   std::string Text;
   for (const auto &[Bit, Name] : Names) {
     if ((Characteristics & Bit) != 0) {
@@ -332,8 +264,8 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
       Broken.push_back(What);
     }
   };
-  Expect(Image.Machine == 0x14C, "machine is not IA-32 (0x14C)");
-  Expect(Image.Subsystem == 11, "subsystem is not EFI boot service driver (11)");
+  Expect(Image.Machine == pe32::kMachineI386, "machine is not IA-32 (0x14C)");
+  Expect(Image.Subsystem == pe32::kSubsystemEfiBootServiceDriver, "subsystem is not EFI boot service driver (11)");
   Expect(Image.SectionAlignment == 32, "section alignment is not 32");
   Expect(Image.FileAlignment == 32, "file alignment is not 32");
   Expect(Image.ImageBase == 0, "image base is not 0");
@@ -341,7 +273,8 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   Expect(Image.OtherRelocations.empty(), "base relocations other than HIGHLOW");
   Expect(Image.ImportDirectorySize == 0 && Image.Imports.empty(), "has an import table");
   // Code, constants and variables share the one section: executable and writable.
-  const std::uint32_t Merged = kSectionCode | kSectionExecute | kSectionRead | kSectionWrite;
+  using namespace pe32::section_flags;
+  const std::uint32_t Merged = kCode | kExecute | kRead | kWrite;
   int Loaded = 0;
   const PeSection *Code = nullptr;
   for (const PeSection &Section : Image.Sections) {

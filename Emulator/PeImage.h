@@ -14,6 +14,7 @@ struct PeSection {
   std::uint32_t VirtualSize = 0;
   std::uint32_t RawOffset = 0;
   std::uint32_t RawSize = 0;
+  std::uint32_t LoadedSize = 0;  // what is copied into the image
   std::uint32_t Characteristics = 0;
 };
 

@@ -48,14 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size
       }
       return 0;
     }
-    if (const FirmwareSection *Depex = File->Find(SECTION_PEI_DEPEX)) {
+    if (const FirmwareSection *Depex = File->Find(section::kPeiDepex)) {
       const DepexResult Result = EvaluateDependencyExpression(Depex->Payload, {kBusInfoPpiGuid});
       if (Result.Valid == !Result.Error.empty()) {
         std::fprintf(stderr, "image fuzz: a dependency expression is valid or has an error, not both\n");
         std::abort();
       }
     }
-    const FirmwareSection *Pe32 = File->Find(SECTION_PE32);
+    const FirmwareSection *Pe32 = File->Find(section::kPe32);
     if (Pe32 == nullptr) {
       return 0;
     }

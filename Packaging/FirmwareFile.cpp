@@ -3,21 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Layout/LittleEndian.h"
+#include "Layout/Pe32.h"
+
 namespace {
-
-std::uint32_t Read(const std::vector<std::uint8_t> &Bytes, std::size_t At, int Size) {
-  std::uint32_t Value = 0;
-  for (int Index = Size - 1; Index >= 0; Index--) {
-    Value = Value << 8 | Bytes[At + static_cast<std::size_t>(Index)];
-  }
-  return Value;
-}
-
-void Put(std::vector<std::uint8_t> &Bytes, std::size_t At, int Size, std::uint64_t Value) {
-  for (int Index = 0; Index < Size; Index++) {
-    Bytes[At + static_cast<std::size_t>(Index)] = static_cast<std::uint8_t>(Value >> (8 * Index));
-  }
-}
 
 std::string Hex(std::uint64_t Value) {
   char Text[24];
@@ -27,6 +16,16 @@ std::string Hex(std::uint64_t Value) {
 
 void Append(std::vector<std::uint8_t> &Out, const std::vector<std::uint8_t> &More) {
   Out.insert(Out.end(), More.begin(), More.end());
+}
+
+void PutGuid(std::vector<std::uint8_t> &Out, std::size_t At, const Guid16 &Guid) {
+  std::copy(Guid.begin(), Guid.end(), Out.begin() + static_cast<std::ptrdiff_t>(At));
+}
+
+Guid16 GuidAt(const std::uint8_t *At) {
+  Guid16 Guid;
+  std::copy(At, At + Guid.size(), Guid.begin());
+  return Guid;
 }
 
 // A UTF-16LE text with its 0 terminator.
@@ -41,36 +40,40 @@ std::vector<std::uint8_t> Utf16(const std::string &Text) {
 }
 
 std::vector<std::uint8_t> Section(std::uint8_t Type, const std::vector<std::uint8_t> &Payload) {
-  std::vector<std::uint8_t> Out(4);
-  Put(Out, 0, 3, Payload.size() + 4);
-  Out[3] = Type;
+  std::vector<std::uint8_t> Out(section::HeaderSize);
+  WriteLe(&Out[section::Size], 3, Payload.size() + section::HeaderSize);
+  Out[section::Type] = Type;
   Append(Out, Payload);
   return Out;
 }
 
-// The 8-bit header checksum: every header byte but the file checksum and the
-// state; the header checksum byte itself counts.
-std::uint8_t HeaderSum(const std::vector<std::uint8_t> &Bytes, std::size_t At, std::size_t Length) {
-  unsigned Sum = 0;
-  for (std::size_t Index = 0; Index < Length; Index++) {
-    if (Index != 0x11 && Index != 0x17) {
-      Sum += Bytes[At + Index];
-    }
-  }
-  return static_cast<std::uint8_t>(Sum);
-}
-
 std::string PpiName(const Guid16 &Guid) { return Guid == kBusInfoPpiGuid ? " (BUS_INFO_PPI)" : ""; }
+
+std::string DepexFaultText(const LAYOUT_FAULT &Fault) {
+  const std::string Opcode = Fault.Value == depex::kAnd ? "AND" : Fault.Value == depex::kOr ? "OR" : "NOT";
+  switch (Fault.Check) {
+    case DEPEX_PUSH_CUT: return "PUSH with a truncated GUID";
+    case DEPEX_OVERFLOW: return "stack overflow (more than 64 values)";
+    case DEPEX_UNDERFLOW:
+      return Fault.Value == depex::kNot ? "NOT with an empty stack (stack underflow)"
+                                        : Opcode + " with " + std::to_string(Fault.Low) +
+                                              " value(s) on the stack (stack underflow)";
+    case DEPEX_END_DEPTH: return "END with " + std::to_string(Fault.Low) + " values on the stack (one expected)";
+    case DEPEX_NOT_IN_PEI:
+      return "opcode " + Hex(Fault.Value) + " (" +
+             (Fault.Value == depex::kBefore ? "BEFORE" : Fault.Value == depex::kAfter ? "AFTER" : "SOR") +
+             ") is not allowed in a PEI expression";
+    default: return "unknown opcode " + Hex(Fault.Value);
+  }
+}
 
 }  // namespace
 
-const Guid16 kBusInfoPpiGuid = {0xA9, 0x65, 0x01, 0x4B, 0xD6, 0x61, 0x23, 0x4E,
-                                0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5};
-// 7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35
-const Guid16 kSocPreInitFileGuid = {0x91, 0x2A, 0x3C, 0x7F, 0x4E, 0x5B, 0x6A, 0x4D,
-                                    0x8C, 0x1F, 0x2E, 0x9B, 0x0D, 0x4A, 0x6C, 0x35};
-const Guid16 kFfs2Guid = {0x78, 0xE5, 0x8C, 0x8C, 0x3D, 0x8A, 0x1C, 0x4F,
-                          0x99, 0x35, 0x89, 0x61, 0x85, 0xC3, 0x2D, 0xD3};
+Guid16 ToGuid16(const EFI_GUID &Guid) { return GuidAt(GuidBytes(Guid).Bytes); }
+
+const Guid16 kBusInfoPpiGuid = ToGuid16(gBusInfoPpiGuid);
+const Guid16 kSocPreInitFileGuid = ToGuid16(gSocPreInitFileGuid);
+const Guid16 kFfs2Guid = ToGuid16(gFfs2FileSystemGuid);
 
 std::string GuidText(const Guid16 &G) {
   char Text[40];
@@ -85,96 +88,98 @@ std::optional<Guid16> GuidFromText(const std::string &Text) {
                                        &V[3], &V[4], &V[5], &V[6], &V[7], &V[8], &V[9], &V[10]) != 11) {
     return std::nullopt;
   }
-  Guid16 G{};
-  for (int Index = 0; Index < 4; Index++) G[Index] = static_cast<std::uint8_t>(V[0] >> (8 * Index));
-  G[4] = static_cast<std::uint8_t>(V[1]);
-  G[5] = static_cast<std::uint8_t>(V[1] >> 8);
-  G[6] = static_cast<std::uint8_t>(V[2]);
-  G[7] = static_cast<std::uint8_t>(V[2] >> 8);
-  for (int Index = 0; Index < 8; Index++) G[8 + Index] = static_cast<std::uint8_t>(V[3 + Index]);
-  return G;
+  EFI_GUID Guid{V[0], static_cast<UINT16>(V[1]), static_cast<UINT16>(V[2]), {}};
+  for (int Index = 0; Index < 8; Index++) Guid.Data4[Index] = static_cast<UINT8>(V[3 + Index]);
+  return ToGuid16(Guid);
+}
+
+std::string LayoutFaultText(const LAYOUT_FAULT &F) {
+  const std::string File = "file at " + Hex(F.At) + ": ";
+  const std::string InFile = File + "section at file offset " + Hex(F.Offset);
+  switch (F.Check) {
+    case FV_TOO_SHORT:
+      return "volume of " + std::to_string(F.Value) + " bytes is shorter than a volume header with a block map";
+    case FV_SIGNATURE: return "volume Signature " + Hex(F.Value) + " is not _FVH (0x4856465F)";
+    case FV_REVISION: return "volume Revision " + std::to_string(F.Value) + " is not 2";
+    case FV_LENGTH:
+      return "volume FvLength " + Hex(F.Value) + " is out of range (" + Hex(F.Low) + " to the file's " + Hex(F.High) + ")";
+    case FV_HEADER_LENGTH:
+      return "volume HeaderLength " + Hex(F.Value) + " is out of range (even, " + Hex(F.Low) + " to FvLength)";
+    case FV_EXT_HEADER: return "volume ExtHeaderOffset " + Hex(F.Value) + ": extended headers are not read";
+    case FV_CHECKSUM:
+      return "volume header Checksum " + Hex(F.Value) + " is wrong (the header sums to " + Hex(F.Low) + ", not 0)";
+    case FV_BLOCK_MAP:
+      return "volume block map covers " + Hex(F.Value) + " bytes, less than FvLength " + Hex(F.High);
+    case FFS_HEADER_CUT:
+      return File + "fewer than the " + std::to_string(F.Value) + " bytes of a " +
+             (F.Value == firmware_file::LargeHeaderSize ? "large file header" : "file header");
+    case FFS_SIZE: return File + "Size " + Hex(F.Value) + " is out of range (" + Hex(F.Low) + " to " + Hex(F.High) + ")";
+    case FFS_HEADER_SUM:
+      return File + "header checksum " + Hex(F.Value) + " is wrong (the header sums to " + Hex(F.Low) + ", not 0)";
+    case FFS_DATA_SUM: return File + "file checksum " + Hex(F.Value) + " is wrong";
+    case FFS_DATA_SUM_UNSET:
+      return File + "file checksum " + Hex(F.Value) + " without the CHECKSUM attribute (0xAA expected)";
+    case SECTION_CUT: return InFile + " is cut off by the end of the file";
+    case SECTION_EXT_CUT: return File + "extended section at file offset " + Hex(F.Offset) + " is cut off";
+    case SECTION_SIZE:
+      return InFile + " has size " + Hex(F.Value) + " (" + Hex(F.Low) + " to " + Hex(F.High) + ")";
+    case DEPEX_NO_END: return "no END";
+    default:
+      if (F.Check >= DEPEX_PUSH_CUT && F.Check <= DEPEX_UNKNOWN) {
+        return DepexFaultText(F) + " at byte " + std::to_string(F.At);
+      }
+      return LayoutCheckText(F.Check);
+  }
 }
 
 std::vector<std::uint8_t> ModuleDependencyExpression() {
   // The description names BUS_INFO_PPI as the one PPI installed before the
   // module runs; an integrator who also wants the Master Boot Mode PPI adds
   // "PUSH guid, AND" before END here.
-  std::vector<std::uint8_t> Expression = {DEPEX_PUSH};
+  std::vector<std::uint8_t> Expression = {depex::kPush};
   Expression.insert(Expression.end(), kBusInfoPpiGuid.begin(), kBusInfoPpiGuid.end());
-  Expression.push_back(DEPEX_END);
+  Expression.push_back(depex::kEnd);
   return Expression;
 }
 
-DepexResult EvaluateDependencyExpression(const std::vector<std::uint8_t> &E, const std::vector<Guid16> &Installed) {
-  constexpr std::size_t kMaxDepth = 64;
-  DepexResult Result;
-  std::vector<bool> Stack;
-  auto Fail = [&](const std::string &Why, std::size_t At) {
-    Result.Error = Why + " at byte " + std::to_string(At);
-    return Result;
-  };
-  for (std::size_t At = 0; At < E.size();) {
-    const std::uint8_t Op = E[At];
-    if (!Result.Text.empty()) {
-      Result.Text += "; ";
+namespace {
+
+struct DepexWalk {
+  const std::vector<Guid16> &Installed;
+  DepexResult &Result;
+};
+
+BOOLEAN IsInstalled(const UINT8 *Guid, void *Context) {
+  const auto &Walk = *static_cast<DepexWalk *>(Context);
+  return std::find(Walk.Installed.begin(), Walk.Installed.end(), GuidAt(Guid)) != Walk.Installed.end();
+}
+
+void NoteStep(UINT8 Opcode, const UINT8 *Guid, BOOLEAN Installed, void *Context) {
+  DepexResult &Result = static_cast<DepexWalk *>(Context)->Result;
+  static const char *const kNames[] = {"BEFORE", "AFTER", "PUSH", "AND", "OR", "NOT", "TRUE", "FALSE", "END", "SOR"};
+  Result.Text += (Result.Text.empty() ? "" : "; ") + std::string(kNames[Opcode]);
+  if (Opcode == depex::kPush) {
+    const Guid16 Pushed = GuidAt(Guid);
+    Result.Text += " " + GuidText(Pushed) + PpiName(Pushed);
+    if (!Installed) {
+      Result.Missing.push_back(Pushed);
     }
-    if (Op == DEPEX_PUSH) {
-      if (E.size() - At < 17) {
-        return Fail("PUSH with a truncated GUID", At);
-      }
-      Guid16 G;
-      std::copy(E.begin() + static_cast<std::ptrdiff_t>(At) + 1, E.begin() + static_cast<std::ptrdiff_t>(At) + 17,
-                G.begin());
-      const bool Present = std::find(Installed.begin(), Installed.end(), G) != Installed.end();
-      if (!Present) {
-        Result.Missing.push_back(G);
-      }
-      if (Stack.size() == kMaxDepth) {
-        return Fail("stack overflow (more than 64 values)", At);
-      }
-      Stack.push_back(Present);
-      Result.Text += "PUSH " + GuidText(G) + PpiName(G);
-      At += 17;
-      continue;
-    }
-    if (Op == DEPEX_AND || Op == DEPEX_OR) {
-      if (Stack.size() < 2) {
-        return Fail(std::string(Op == DEPEX_AND ? "AND" : "OR") + " with " + std::to_string(Stack.size()) +
-                        " value(s) on the stack (stack underflow)", At);
-      }
-      const bool B = Stack.back();
-      Stack.pop_back();
-      Stack.back() = Op == DEPEX_AND ? (Stack.back() && B) : (Stack.back() || B);
-      Result.Text += Op == DEPEX_AND ? "AND" : "OR";
-    } else if (Op == DEPEX_NOT) {
-      if (Stack.empty()) {
-        return Fail("NOT with an empty stack (stack underflow)", At);
-      }
-      Stack.back() = !Stack.back();
-      Result.Text += "NOT";
-    } else if (Op == DEPEX_TRUE || Op == DEPEX_FALSE) {
-      if (Stack.size() == kMaxDepth) {
-        return Fail("stack overflow (more than 64 values)", At);
-      }
-      Stack.push_back(Op == DEPEX_TRUE);
-      Result.Text += Op == DEPEX_TRUE ? "TRUE" : "FALSE";
-    } else if (Op == DEPEX_END) {
-      Result.Text += "END";
-      if (Stack.size() != 1) {
-        return Fail("END with " + std::to_string(Stack.size()) + " values on the stack (one expected)", At);
-      }
-      Result.Valid = true;
-      Result.Satisfied = Stack.back();
-      return Result;
-    } else if (Op == DEPEX_BEFORE || Op == DEPEX_AFTER || Op == DEPEX_SOR) {
-      static const char *const kNames[] = {"BEFORE", "AFTER", "", "", "", "", "", "", "", "SOR"};
-      return Fail("opcode " + Hex(Op) + " (" + kNames[Op] + ") is not allowed in a PEI expression", At);
-    } else {
-      return Fail("unknown opcode " + Hex(Op), At);
-    }
-    At++;
   }
-  Result.Error = "no END";
+}
+
+}  // namespace
+
+DepexResult EvaluateDependencyExpression(const std::vector<std::uint8_t> &E, const std::vector<Guid16> &Installed) {
+  DepexResult Result;
+  DepexWalk Walk{Installed, Result};
+  LAYOUT_FAULT Fault;
+  const INT32 Holds =
+      EvaluateDepex(E.data(), static_cast<UINT32>(E.size()), IsInstalled, NoteStep, &Walk, Fault);
+  Result.Valid = Holds >= 0;
+  Result.Satisfied = Holds == 1;
+  if (!Result.Valid) {
+    Result.Error = LayoutFaultText(Fault);
+  }
   return Result;
 }
 
@@ -197,224 +202,153 @@ const FirmwareSection *FirmwareFile::Find(std::uint8_t SectionType) const {
 }
 
 std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
-  std::vector<std::uint8_t> Copy(Header.begin(), Header.begin() + 24);
-  Copy[0x10] = 0;
-  return static_cast<std::uint8_t>(0x100 - HeaderSum(Copy, 0, 24));
+  unsigned Sum = 0;
+  for (std::size_t Index = 0; Index < firmware_file::HeaderSize; Index++) {
+    if (Index != firmware_file::HeaderChecksum && Index != firmware_file::FileChecksum && Index != firmware_file::State) {
+      Sum += Header.at(Index);
+    }
+  }
+  return static_cast<std::uint8_t>(0x100 - (Sum & 0xFF));
 }
 
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
                                         const std::string &Version) {
   std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
   Append(VersionPayload, Utf16(Version));
-  const std::vector<std::uint8_t> Sections[] = {Section(SECTION_PEI_DEPEX, ModuleDependencyExpression()),
-                                                Section(SECTION_PE32, Pe32), Section(SECTION_USER_INTERFACE, Utf16(Name)),
-                                                Section(SECTION_VERSION, VersionPayload)};
-  std::vector<std::uint8_t> File(24, 0);
+  const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, ModuleDependencyExpression()),
+                                                Section(section::kPe32, Pe32),
+                                                Section(section::kUserInterface, Utf16(Name)),
+                                                Section(section::kVersion, VersionPayload)};
+  std::vector<std::uint8_t> File(firmware_file::HeaderSize, 0);
   for (const std::vector<std::uint8_t> &Each : Sections) {
-    while (File.size() % 4 != 0) {  // each section 4-aligned from the file data (and the file)
+    while (File.size() % section::kAlignment != 0) {  // each section aligned from the start of the file
       File.push_back(0);
     }
     Append(File, Each);
   }
-  std::copy(kSocPreInitFileGuid.begin(), kSocPreInitFileGuid.end(), File.begin());
-  File[0x11] = 0xAA;  // no file checksum (attribute CHECKSUM clear)
-  File[0x12] = kFileTypePeim;
-  File[0x13] = 0x00;  // attributes: no alignment beyond the 8-byte file rule
-  Put(File, 0x14, 3, File.size());
-  File[0x17] = 0xF8;  // header and data valid, stored against erase polarity 1
-  File[0x10] = static_cast<std::uint8_t>(0x100 - HeaderSum(File, 0, 24));
+  PutGuid(File, firmware_file::Name, kSocPreInitFileGuid);
+  File[firmware_file::FileChecksum] = firmware_file::kNoFileChecksum;  // attribute CHECKSUM clear
+  File[firmware_file::Type] = firmware_file::kTypePeim;
+  File[firmware_file::Attributes] = 0x00;  // no alignment beyond the 8-byte file rule
+  WriteLe(&File[firmware_file::Size], 3, File.size());
+  File[firmware_file::State] = firmware_file::kStateValid;
+  File[firmware_file::HeaderChecksum] = FileHeaderChecksum(File);
   return File;
 }
+
+namespace {
+
+FirmwareFile ReadFile(const std::vector<std::uint8_t> &Bytes, const FILE_INFO &Info, LAYOUT_FAULT &Fault) {
+  FirmwareFile File;
+  File.Name = GuidAt(&Bytes[Info.At + firmware_file::Name]);
+  File.Type = Info.Type;
+  File.Attributes = Info.Attributes;
+  File.State = Info.State;
+  File.HeaderChecksum = Info.HeaderChecksum;
+  File.FileChecksum = Info.FileChecksum;
+  File.Size = Info.Size;
+  if (!FileHoldsSections(Info)) {
+    return File;
+  }
+  UINT32 Cursor = 0;
+  SECTION_INFO Section;
+  while (NextSection(Bytes.data(), Info, Cursor, Section, Fault)) {
+    const auto Start = Bytes.begin() + static_cast<std::ptrdiff_t>(Info.At + Section.Offset);
+    File.Sections.push_back({Section.Type, Section.Offset,
+                             std::vector<std::uint8_t>(Start + Section.HeaderSize, Start + Section.Size)});
+  }
+  return File;
+}
+
+}  // namespace
 
 std::optional<FirmwareFile> ParseFirmwareFile(const std::vector<std::uint8_t> &Bytes, std::size_t At,
                                               std::size_t Limit, std::string &Error) {
-  const std::string Where = "file at " + Hex(At);
-  if (Limit > Bytes.size() || At > Limit || Limit - At < 24) {
-    Error = Where + ": fewer than the 24 bytes of a file header";
-    return std::nullopt;
-  }
-  FirmwareFile File;
-  std::copy(Bytes.begin() + static_cast<std::ptrdiff_t>(At), Bytes.begin() + static_cast<std::ptrdiff_t>(At) + 16,
-            File.Name.begin());
-  File.HeaderChecksum = Bytes[At + 0x10];
-  File.FileChecksum = Bytes[At + 0x11];
-  File.Type = Bytes[At + 0x12];
-  File.Attributes = Bytes[At + 0x13];
-  File.State = Bytes[At + 0x17];
-  std::uint64_t Size = Read(Bytes, At + 0x14, 3);
-  std::size_t Header = 24;
-  if ((File.Attributes & 0x01) != 0) {  // large file: a 64-bit size follows
-    if (Limit - At < 32) {
-      Error = Where + ": fewer than the 32 bytes of a large file header";
-      return std::nullopt;
+  FILE_INFO Info;
+  LAYOUT_FAULT Fault;
+  if (Limit > Bytes.size() || Limit > UINT32_MAX || At > Limit) {
+    Fault = {FFS_HEADER_CUT, At, 0, firmware_file::HeaderSize, 0, 0};
+  } else if (CheckFile(Bytes.data(), static_cast<UINT32>(At), static_cast<UINT32>(Limit), Info, Fault)) {
+    FirmwareFile File = ReadFile(Bytes, Info, Fault);
+    if (Fault.Check == LAYOUT_OK) {
+      return File;
     }
-    Size = Read(Bytes, At + 0x18, 4) | static_cast<std::uint64_t>(Read(Bytes, At + 0x1C, 4)) << 32;
-    Header = 32;
   }
-  if (Size < Header || Size > Limit - At) {
-    Error = Where + ": Size " + Hex(Size) + " is out of range (" + Hex(Header) + " to " + Hex(Limit - At) + ")";
-    return std::nullopt;
-  }
-  File.Size = static_cast<std::uint32_t>(Size);
-  const std::uint8_t Sum = HeaderSum(Bytes, At, Header);
-  if (Sum != 0) {
-    Error = Where + ": header checksum " + Hex(File.HeaderChecksum) + " is wrong (the header sums to " + Hex(Sum) +
-            ", not 0)";
-    return std::nullopt;
-  }
-  if ((File.Attributes & 0x40) != 0) {
-    unsigned DataSum = 0;
-    for (std::size_t Index = At + Header; Index < At + File.Size; Index++) {
-      DataSum += Bytes[Index];
-    }
-    if (static_cast<std::uint8_t>(DataSum + File.FileChecksum) != 0) {
-      Error = Where + ": file checksum " + Hex(File.FileChecksum) + " is wrong";
-      return std::nullopt;
-    }
-  } else if (File.FileChecksum != 0xAA) {
-    Error = Where + ": file checksum " + Hex(File.FileChecksum) + " without the CHECKSUM attribute (0xAA expected)";
-    return std::nullopt;
-  }
-  if (File.Type == 0xF0 || File.Type == 0x01) {
-    return File;  // pad and raw files hold no sections
-  }
-  for (std::size_t Offset = Header; Offset < File.Size;) {
-    const std::size_t SectionAt = At + Offset;
-    if (File.Size - Offset < 4) {
-      Error = Where + ": section at file offset " + Hex(Offset) + " is cut off by the end of the file";
-      return std::nullopt;
-    }
-    std::uint64_t SectionSize = Read(Bytes, SectionAt, 3);
-    std::size_t SectionHeader = 4;
-    if (SectionSize == 0xFFFFFF) {
-      if (File.Size - Offset < 8) {
-        Error = Where + ": extended section at file offset " + Hex(Offset) + " is cut off";
-        return std::nullopt;
-      }
-      SectionSize = Read(Bytes, SectionAt + 4, 4);
-      SectionHeader = 8;
-    }
-    if (SectionSize < SectionHeader || SectionSize > File.Size - Offset) {
-      Error = Where + ": section at file offset " + Hex(Offset) + " has size " + Hex(SectionSize) +
-              " (" + Hex(SectionHeader) + " to " + Hex(File.Size - Offset) + ")";
-      return std::nullopt;
-    }
-    FirmwareSection Each;
-    Each.Type = Bytes[SectionAt + 3];
-    Each.Offset = static_cast<std::uint32_t>(Offset);
-    Each.Payload.assign(Bytes.begin() + static_cast<std::ptrdiff_t>(SectionAt + SectionHeader),
-                        Bytes.begin() + static_cast<std::ptrdiff_t>(SectionAt + SectionSize));
-    File.Sections.push_back(std::move(Each));
-    Offset += static_cast<std::size_t>(SectionSize);
-    Offset = (Offset + 3) & ~static_cast<std::size_t>(3);
-  }
-  return File;
+  Error = LayoutFaultText(Fault);
+  return std::nullopt;
 }
 
 std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
-  constexpr std::size_t kHeaderLength = 0x48;
+  constexpr std::size_t kHeaderLength = volume::MinHeaderLength;
+  static_assert(kHeaderLength % volume::kFileAlignment == 0, "the file follows the header at an 8-byte boundary");
   const std::size_t Used = kHeaderLength + File.size();
   const std::size_t Blocks = (Used + kVolumeBlockSize - 1) / kVolumeBlockSize;
-  std::vector<std::uint8_t> Volume(Blocks * kVolumeBlockSize, 0xFF);  // free space at the erase value
+  std::vector<std::uint8_t> Volume(Blocks * kVolumeBlockSize, firmware_file::kErased);  // free space at the erase value
   std::fill(Volume.begin(), Volume.begin() + kHeaderLength, 0);
-  std::copy(kFfs2Guid.begin(), kFfs2Guid.end(), Volume.begin() + 0x10);
-  Put(Volume, 0x20, 8, Volume.size());
-  Put(Volume, 0x28, 4, 0x4856465F);  // "_FVH"
-  Put(Volume, 0x2C, 4, 0x0004FEFF);  // capabilities and status, erase polarity 1, 16-byte alignment
-  Put(Volume, 0x30, 2, kHeaderLength);
-  Volume[0x37] = 2;  // revision
-  Put(Volume, 0x38, 4, Blocks);
-  Put(Volume, 0x3C, 4, kVolumeBlockSize);  // then the {0, 0} terminator
+  PutGuid(Volume, volume::FileSystemGuid, kFfs2Guid);
+  WriteLe(&Volume[volume::FvLength], 8, Volume.size());
+  WriteLe(&Volume[volume::Signature], 4, volume::kSignature);
+  WriteLe(&Volume[volume::Attributes], 4, volume::kAttributes);
+  WriteLe(&Volume[volume::HeaderLength], 2, kHeaderLength);
+  Volume[volume::Revision] = volume::kRevision;
+  WriteLe(&Volume[volume::BlockMap + volume::BlockCount], 4, Blocks);
+  WriteLe(&Volume[volume::BlockMap + volume::BlockLength], 4, kVolumeBlockSize);  // then the {0, 0} terminator
   unsigned Sum = 0;
   for (std::size_t At = 0; At < kHeaderLength; At += 2) {
-    Sum += Read(Volume, At, 2);
+    Sum += ReadLe16(&Volume[At]);
   }
-  Put(Volume, 0x32, 2, (0x10000 - (Sum & 0xFFFF)) & 0xFFFF);
-  std::copy(File.begin(), File.end(), Volume.begin() + kHeaderLength);  // 0x48: a multiple of 8
+  WriteLe(&Volume[volume::Checksum], 2, (0x10000 - (Sum & 0xFFFF)) & 0xFFFF);
+  std::copy(File.begin(), File.end(), Volume.begin() + kHeaderLength);
   return Volume;
 }
 
 std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t> &Bytes, std::string &Error) {
+  VOLUME_INFO Info;
+  LAYOUT_FAULT Fault;
+  if (Bytes.size() > UINT32_MAX) {
+    Error = "volume larger than 4 GiB";
+    return std::nullopt;
+  }
+  if (!CheckVolumeHeader(Bytes.data(), static_cast<UINT32>(Bytes.size()), Info, Fault)) {
+    Error = LayoutFaultText(Fault);
+    return std::nullopt;
+  }
   FirmwareVolume Volume;
-  if (Bytes.size() < 0x48) {
-    Error = "volume of " + std::to_string(Bytes.size()) + " bytes is shorter than a volume header with a block map";
-    return std::nullopt;
-  }
-  std::copy(Bytes.begin() + 0x10, Bytes.begin() + 0x20, Volume.FileSystem.begin());
-  Volume.Length = Read(Bytes, 0x20, 4) | static_cast<std::uint64_t>(Read(Bytes, 0x24, 4)) << 32;
-  Volume.Attributes = Read(Bytes, 0x2C, 4);
-  Volume.HeaderLength = static_cast<std::uint16_t>(Read(Bytes, 0x30, 2));
-  Volume.Checksum = static_cast<std::uint16_t>(Read(Bytes, 0x32, 2));
-  Volume.Revision = Bytes[0x37];
-  if (Read(Bytes, 0x28, 4) != 0x4856465F) {
-    Error = "volume Signature " + Hex(Read(Bytes, 0x28, 4)) + " is not _FVH (0x4856465F)";
-    return std::nullopt;
-  }
-  if (Volume.Revision != 2) {
-    Error = "volume Revision " + std::to_string(Volume.Revision) + " is not 2";
-    return std::nullopt;
-  }
-  if (Volume.Length < 0x48 || Volume.Length > Bytes.size()) {
-    Error = "volume FvLength " + Hex(Volume.Length) + " is out of range (0x48 to the file's " + Hex(Bytes.size()) + ")";
-    return std::nullopt;
-  }
-  if (Volume.HeaderLength < 0x48 || Volume.HeaderLength % 2 != 0 || Volume.HeaderLength > Volume.Length) {
-    Error = "volume HeaderLength " + Hex(Volume.HeaderLength) + " is out of range (even, 0x48 to FvLength)";
-    return std::nullopt;
-  }
-  if (Read(Bytes, 0x34, 2) != 0) {
-    Error = "volume ExtHeaderOffset " + Hex(Read(Bytes, 0x34, 2)) + ": extended headers are not read";
-    return std::nullopt;
-  }
-  unsigned Sum = 0;
-  for (std::size_t At = 0; At < Volume.HeaderLength; At += 2) {
-    Sum += Read(Bytes, At, 2);
-  }
-  if ((Sum & 0xFFFF) != 0) {
-    Error = "volume header Checksum " + Hex(Volume.Checksum) + " is wrong (the header sums to " + Hex(Sum & 0xFFFF) +
-            ", not 0)";
-    return std::nullopt;
-  }
-  std::uint64_t Covered = 0;
-  for (std::size_t At = 0x38; At + 8 <= Volume.HeaderLength; At += 8) {
-    const std::uint32_t Count = Read(Bytes, At, 4), Length = Read(Bytes, At + 4, 4);
+  Volume.FileSystem = GuidAt(&Bytes[volume::FileSystemGuid]);
+  Volume.Length = Info.Length;
+  Volume.Attributes = Info.Attributes;
+  Volume.HeaderLength = static_cast<std::uint16_t>(Info.HeaderLength);
+  Volume.Checksum = Info.Checksum;
+  Volume.Revision = Info.Revision;
+  for (std::size_t At = volume::BlockMap; At + volume::BlockEntrySize <= Info.HeaderLength;
+       At += volume::BlockEntrySize) {
+    const std::uint32_t Count = ReadLe32(&Bytes[At + volume::BlockCount]);
+    const std::uint32_t Length = ReadLe32(&Bytes[At + volume::BlockLength]);
     if (Count == 0 && Length == 0) {
       break;
     }
     Volume.Blocks.emplace_back(Count, Length);
-    Covered += static_cast<std::uint64_t>(Count) * Length;
   }
-  if (Covered < Volume.Length) {
-    Error = "volume block map covers " + Hex(Covered) + " bytes, less than FvLength " + Hex(Volume.Length);
+  UINT32 Cursor = 0;
+  FILE_INFO File;
+  while (NextFile(Bytes.data(), Info, Cursor, File, Fault)) {
+    Volume.Files.push_back(ReadFile(Bytes, File, Fault));
+    if (Fault.Check != LAYOUT_OK) {
+      break;
+    }
+  }
+  if (Fault.Check != LAYOUT_OK) {
+    Error = LayoutFaultText(Fault);
     return std::nullopt;
-  }
-  if (Volume.FileSystem != kFfs2Guid) {
-    return Volume;  // another file system: no files read
-  }
-  const std::size_t End = static_cast<std::size_t>(Volume.Length);
-  for (std::size_t At = Volume.HeaderLength; At + 24 <= End;) {
-    bool Free = true;
-    for (std::size_t Index = 0; Index < 24 && Free; Index++) {
-      Free = Bytes[At + Index] == 0xFF;
-    }
-    if (Free) {
-      break;  // free space: the erase value where a file could start
-    }
-    auto File = ParseFirmwareFile(Bytes, At, End, Error);
-    if (!File) {
-      return std::nullopt;
-    }
-    At = (At + File->Size + 7) & ~static_cast<std::size_t>(7);
-    Volume.Files.push_back(std::move(*File));
   }
   return Volume;
 }
 
 std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes) {
-  if (Bytes.size() >= 2 && Bytes[0] == 'M' && Bytes[1] == 'Z') {
+  if (Bytes.size() >= 2 && ReadLe16(Bytes.data()) == pe32::dos::kMagic) {
     return "pe32";
   }
-  if (Bytes.size() >= 0x2C && Read(Bytes, 0x28, 4) == 0x4856465F) {
+  if (LooksLikeVolume(Bytes.data(), static_cast<UINT32>(std::min<std::size_t>(Bytes.size(), UINT32_MAX)))) {
     return "volume";
   }
   return "file";

@@ -12,23 +12,30 @@
 #include <string>
 #include <vector>
 
+#include "Layout/Depex.h"
+#include "Layout/FirmwareFile.h"
+#include "Layout/FirmwareVolume.h"
+#include "Layout/Guids.h"
+#include "Library/PiLayoutLib.h"
+
 using Guid16 = std::array<std::uint8_t, 16>;  // EFI_GUID as stored
+Guid16 ToGuid16(const EFI_GUID &Guid);
 
 // "4B0165A9-61D6-4E23-A0B5-3EC79C2E30D5" <-> the stored bytes.
 std::string GuidText(const Guid16 &Guid);
 std::optional<Guid16> GuidFromText(const std::string &Text);
 
-// BUS_INFO_PPI, the one PPI the module depends on.
+// The stored bytes of the GUIDs in Layout/Guids.h.
 extern const Guid16 kBusInfoPpiGuid;
-// The file name of the module's PEIM file: fixed, so that every build names it alike.
 extern const Guid16 kSocPreInitFileGuid;
 extern const Guid16 kFfs2Guid;
 
+// The words for a fault the layout library found in Bytes: "file at 0x48:
+// Size 0x10 is out of range (0x18 to 0x1FB8)". PE32 faults are worded by the
+// PE32 reader.
+std::string LayoutFaultText(const LAYOUT_FAULT &Fault);
+
 // --- PEI dependency expressions -----------------------------------------
-enum : std::uint8_t {
-  DEPEX_BEFORE = 0x00, DEPEX_AFTER = 0x01, DEPEX_PUSH = 0x02, DEPEX_AND = 0x03, DEPEX_OR = 0x04,
-  DEPEX_NOT = 0x05, DEPEX_TRUE = 0x06, DEPEX_FALSE = 0x07, DEPEX_END = 0x08, DEPEX_SOR = 0x09,
-};
 
 // The module's expression: PUSH gBusInfoPpiGuid, END. Built here and nowhere else.
 std::vector<std::uint8_t> ModuleDependencyExpression();
@@ -52,11 +59,6 @@ DepexResult EvaluateDependencyExpression(const std::vector<std::uint8_t> &Expres
 std::string DispatchRefusal(const DepexResult &Result);
 
 // --- Files and sections -----------------------------------------------------
-enum : std::uint8_t {
-  SECTION_PE32 = 0x10, SECTION_VERSION = 0x14, SECTION_USER_INTERFACE = 0x15, SECTION_PEI_DEPEX = 0x1B,
-};
-constexpr std::uint8_t kFileTypePeim = 0x06;
-
 struct FirmwareSection {
   std::uint8_t Type = 0;
   std::uint32_t Offset = 0;              // from the start of the file

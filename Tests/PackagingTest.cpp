@@ -93,7 +93,7 @@ TEST(Packaging, HeaderChecksumsMatchTheKnownVectors) {
 
 TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {
   auto Push = [](const Guid16 &Guid) {
-    std::vector<std::uint8_t> Bytes = {DEPEX_PUSH};
+    std::vector<std::uint8_t> Bytes = {depex::kPush};
     Bytes.insert(Bytes.end(), Guid.begin(), Guid.end());
     return Bytes;
   };
@@ -113,18 +113,18 @@ TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {
   };
   const Case Cases[] = {
       {ModuleDependencyExpression(), true, true, "PUSH 4B0165A9-61D6-4E23-A0B5-3EC79C2E30D5 (BUS_INFO_PPI); END"},
-      {Join({Push(kBusInfoPpiGuid), Push(Other), {DEPEX_AND, DEPEX_END}}), true, false, "AND; END"},
-      {Join({Push(kBusInfoPpiGuid), Push(Other), {DEPEX_OR, DEPEX_END}}), true, true, "OR; END"},
-      {Join({Push(Other), {DEPEX_NOT, DEPEX_END}}), true, true, "NOT; END"},
-      {{DEPEX_TRUE, DEPEX_FALSE, DEPEX_AND, DEPEX_END}, true, false, "TRUE; FALSE; AND; END"},
-      {{DEPEX_AND, DEPEX_END}, false, false, "stack underflow"},
-      {{DEPEX_TRUE, DEPEX_TRUE, DEPEX_END}, false, false, "END with 2 values"},
-      {{DEPEX_TRUE}, false, false, "no END"},
-      {{DEPEX_PUSH, 0xA9, 0x65}, false, false, "truncated GUID at byte 0"},
-      {{DEPEX_SOR, DEPEX_TRUE, DEPEX_END}, false, false, "(SOR) is not allowed in a PEI expression"},
-      {{DEPEX_BEFORE}, false, false, "(BEFORE) is not allowed"},
-      {{0x42, DEPEX_END}, false, false, "unknown opcode 0x42"},
-      {std::vector<std::uint8_t>(65, DEPEX_TRUE), false, false, "stack overflow"},
+      {Join({Push(kBusInfoPpiGuid), Push(Other), {depex::kAnd, depex::kEnd}}), true, false, "AND; END"},
+      {Join({Push(kBusInfoPpiGuid), Push(Other), {depex::kOr, depex::kEnd}}), true, true, "OR; END"},
+      {Join({Push(Other), {depex::kNot, depex::kEnd}}), true, true, "NOT; END"},
+      {{depex::kTrue, depex::kFalse, depex::kAnd, depex::kEnd}, true, false, "TRUE; FALSE; AND; END"},
+      {{depex::kAnd, depex::kEnd}, false, false, "stack underflow"},
+      {{depex::kTrue, depex::kTrue, depex::kEnd}, false, false, "END with 2 values"},
+      {{depex::kTrue}, false, false, "no END"},
+      {{depex::kPush, 0xA9, 0x65}, false, false, "truncated GUID at byte 0"},
+      {{depex::kSor, depex::kTrue, depex::kEnd}, false, false, "(SOR) is not allowed in a PEI expression"},
+      {{depex::kBefore}, false, false, "(BEFORE) is not allowed"},
+      {{0x42, depex::kEnd}, false, false, "unknown opcode 0x42"},
+      {std::vector<std::uint8_t>(65, depex::kTrue), false, false, "stack overflow"},
   };
   for (const Case &Each : Cases) {
     const DepexResult Result = EvaluateDependencyExpression(Each.Expression, Installed);

@@ -9,6 +9,8 @@
 #include "LoaderOptions.h"
 #include "PeLoad.h"
 #include "VolumeWalk.h"
+#include "Layout/Guids.h"
+#include "Library/PiLayoutLib.h"
 #include "Pi/PeiServices.h"
 
 #define MULTIBOOT_BOOT_MAGIC 0x2BADB002u
@@ -46,8 +48,7 @@ SERVICES_TABLE mServices;
 const SERVICES_TABLE *mServicesPointer = &mServices;
 alignas(16) UINT32 mModuleStack[16384 / 4];
 
-const UINT8 kBusInfoPpiGuid[16] = {0xA9, 0x65, 0x01, 0x4B, 0xD6, 0x61, 0x23, 0x4E,
-                                   0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5};
+const GUID_BYTES kBusInfoPpiGuid = GuidBytes(gBusInfoPpiGuid);
 
 LOADER_OPTIONS mOptions;
 UINT32 mSinkAddress, mHaltAddress;
@@ -167,7 +168,7 @@ void PreparePlatform() {
   mPlatformConfig[0x43] = mOptions.DivisorCode;
   mBusInfoPpi[0] = 1;  // revision
   mBusInfoPpi[1] = mOptions.Bus;
-  mBusInfoDescriptor = {0x80000010u, reinterpret_cast<const EFI_GUID *>(kBusInfoPpiGuid), mBusInfoPpi};
+  mBusInfoDescriptor = {0x80000010u, &gBusInfoPpiGuid, mBusInfoPpi};
 
   PciWrite32(0, 0, 0, 0x64, 0);  // PCIEXBAR: 256 MiB of ECAM at PcdPcieBase
   PciWrite32(0, 0, 0, 0x60, PCIE_BASE | 1u);
@@ -179,13 +180,9 @@ void PreparePlatform() {
   }
 }
 
-bool SameGuid(const UINT8 *A, const UINT8 *B) {
-  for (int Index = 0; Index < 16; Index++) {
-    if (A[Index] != B[Index]) {
-      return false;
-    }
-  }
-  return true;
+// The dispatcher's answer for a PUSH: only BUS_INFO_PPI is ever installed.
+BOOLEAN BusInfoPpiInstalled(const UINT8 *Guid, void *) {
+  return mOptions.Ppi == PPI_INSTALLED && SameGuid(Guid, kBusInfoPpiGuid.Bytes);
 }
 
 }  // namespace
@@ -198,7 +195,7 @@ extern "C" EFI_STATUS LocatePpiOnServiceStack(const void *PeiServices, const UIN
   EFI_STATUS Status = EFI_NOT_FOUND;
   if (mOptions.Ppi == PPI_FAILS) {
     Status = mOptions.PpiStatus;
-  } else if (mOptions.Ppi == PPI_INSTALLED && Instance == 0 && SameGuid(Guid, kBusInfoPpiGuid)) {
+  } else if (mOptions.Ppi == PPI_INSTALLED && Instance == 0 && SameGuid(Guid, kBusInfoPpiGuid.Bytes)) {
     Status = EFI_SUCCESS;
     *Ppi = mBusInfoPpi;
     if (Descriptor != nullptr) {
@@ -288,16 +285,17 @@ extern "C" void LoaderMain(UINT32 Magic, const MULTIBOOT_INFO *Info) {
   // its PEIM is called only when its dependency expression holds.
   const UINT8 *Pe32 = reinterpret_cast<const UINT8 *>(Module->Start);
   UINT32 Pe32Size = Module->End - Module->Start;
-  if (IsFirmwareVolume(Pe32, Pe32Size)) {
+  if (LooksLikeVolume(Pe32, Pe32Size)) {
     VOLUME_PEIM Peim;
     if (const char *Error = FindPeimInVolume(Pe32, Pe32Size, Peim)) {
       Fail(Error, 0);
     }
     Print("volume peim found\n");
     if (Peim.Depex != nullptr) {
-      const int Holds = EvaluatePeiDepex(Peim.Depex, Peim.DepexSize, kBusInfoPpiGuid, mOptions.Ppi == PPI_INSTALLED);
+      LAYOUT_FAULT Fault;
+      const INT32 Holds = EvaluateDepex(Peim.Depex, Peim.DepexSize, BusInfoPpiInstalled, nullptr, nullptr, Fault);
       if (Holds < 0) {
-        Fail("malformed dependency expression", 0);
+        Fail(LayoutCheckText(Fault.Check), Fault.At);
       }
       if (Holds == 0) {
         Finish("notdispatched");

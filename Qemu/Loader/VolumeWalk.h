@@ -1,6 +1,6 @@
-// The loader's own walk of a firmware volume, as a PEI foundation walks the
-// boot firmware volume: the first PEIM file, its PEI dependency expression and
-// its PE32 section. Every field is checked against the volume before use.
+// The loader's walk of a firmware volume, as a PEI foundation walks the boot
+// firmware volume: the first PEIM file, its PEI dependency expression and its
+// PE32 section. The checks are the layout library's.
 #ifndef QEMU_LOADER_VOLUME_WALK_H_
 #define QEMU_LOADER_VOLUME_WALK_H_
 
@@ -13,13 +13,7 @@ struct VOLUME_PEIM {
   UINT32 Pe32Size;
 };
 
-// True when Bytes starts with a firmware volume header ("_FVH" at 0x28).
-bool IsFirmwareVolume(const UINT8 *Bytes, UINT32 Size);
-
 // Null on success, else what is wrong with the volume.
 const char *FindPeimInVolume(const UINT8 *Bytes, UINT32 Size, VOLUME_PEIM &Peim);
-
-// 1 holds, 0 does not, -1 malformed. Installed: whether BUS_INFO_PPI is.
-int EvaluatePeiDepex(const UINT8 *Expression, UINT32 Size, const UINT8 *BusInfoGuid, bool Installed);
 
 #endif  // QEMU_LOADER_VOLUME_WALK_H_

@@ -176,7 +176,7 @@ std::string RefusalOf(const QemuSettings &Settings) {
     return "the loader did not dispatch the module (" + Error + ")";
   }
   for (const FirmwareFile &File : Volume->Files) {
-    if (const FirmwareSection *Depex = File.Find(SECTION_PEI_DEPEX); Depex != nullptr && File.Type == kFileTypePeim) {
+    if (const FirmwareSection *Depex = File.Find(section::kPeiDepex); Depex != nullptr && File.Type == firmware_file::kTypePeim) {
       std::vector<Guid16> Installed;
       if (Settings.PpiInstalled && !Settings.PpiStatus) {
         Installed.push_back(kBusInfoPpiGuid);

@@ -4,8 +4,6 @@
 #include "Library/IoLib.h"
 #include "PlatformOps.h"
 
-alignas(4) const EFI_GUID gBusInfoPpiGuid = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5}};
-
 UINT8 UartParity = 0;
 UINT8 UartBreak = 0;
 

@@ -5,6 +5,7 @@
 #define SOC_PRE_INIT_DXE_ZOD_ODO_RIDA_ZAR_H_
 
 #include "Base.h"
+#include "Layout/Guids.h"
 #include "Pi/PeiServices.h"
 
 // Records other firmware leaves in memory; only the fields named here are
@@ -33,7 +34,7 @@ static_assert(__builtin_offsetof(PLATFORM_CONFIG, SerialDivisorCode) == 0x43);
 // Base of PCI Express memory-mapped configuration space.
 inline constexpr UINT64 PcdPcieBase = 0xE0000000ull;
 
-extern const EFI_GUID gBusInfoPpiGuid;
+// gBusInfoPpiGuid, the PPI the module looks up, is in Layout/Guids.h.
 
 // Fields of the UART line-control value; nothing writes them.
 extern UINT8 UartParity;

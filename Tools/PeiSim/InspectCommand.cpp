@@ -94,10 +94,10 @@ std::string HexText(std::uint64_t Value, int Digits) {
 
 const char *SectionName(std::uint8_t Type) {
   switch (Type) {
-    case SECTION_PE32: return "PE32";
-    case SECTION_VERSION: return "version";
-    case SECTION_USER_INTERFACE: return "user interface";
-    case SECTION_PEI_DEPEX: return "PEI dependency expression";
+    case section::kPe32: return "PE32";
+    case section::kVersion: return "version";
+    case section::kUserInterface: return "user interface";
+    case section::kPeiDepex: return "PEI dependency expression";
     default: return "other";
   }
 }
@@ -113,30 +113,30 @@ std::string Utf16Text(const std::vector<std::uint8_t> &Bytes, std::size_t From) 
 // A file's header, checksums and sections; then its PE32 through InspectPe.
 int InspectFile(const std::string &Name, const FirmwareFile &File, const std::string &Indent) {
   std::printf("%sfile %s: type %s%s, size %u, attributes %s, state %s\n", Indent.c_str(), GuidText(File.Name).c_str(),
-              HexText(File.Type, 2).c_str(), File.Type == kFileTypePeim ? " (PEIM)" : "", File.Size,
+              HexText(File.Type, 2).c_str(), File.Type == firmware_file::kTypePeim ? " (PEIM)" : "", File.Size,
               HexText(File.Attributes, 2).c_str(), HexText(File.State, 2).c_str());
   std::printf("%s  header checksum %s: ok; file checksum %s: %s\n", Indent.c_str(), HexText(File.HeaderChecksum, 2).c_str(),
-              HexText(File.FileChecksum, 2).c_str(), (File.Attributes & 0x40) != 0 ? "ok" : "not used (0xAA)");
+              HexText(File.FileChecksum, 2).c_str(), (File.Attributes & firmware_file::kAttributeChecksum) != 0 ? "ok" : "not used (0xAA)");
   int Status = 0;
   for (const FirmwareSection &Section : File.Sections) {
     std::printf("%s  section at %s: %s (%s), %zu bytes\n", Indent.c_str(), HexText(Section.Offset, 4).c_str(),
                 SectionName(Section.Type), HexText(Section.Type, 2).c_str(), Section.Payload.size());
-    if (Section.Type == SECTION_PEI_DEPEX) {
+    if (Section.Type == section::kPeiDepex) {
       const DepexResult Depex = EvaluateDependencyExpression(Section.Payload, {});
       if (!Depex.Valid) {
         std::fprintf(stderr, "pei-sim: %s: dependency expression: %s\n", Name.c_str(), Depex.Error.c_str());
         return 1;
       }
       std::printf("%s    %s\n", Indent.c_str(), Depex.Text.c_str());
-    } else if (Section.Type == SECTION_USER_INTERFACE) {
+    } else if (Section.Type == section::kUserInterface) {
       std::printf("%s    \"%s\"\n", Indent.c_str(), Utf16Text(Section.Payload, 0).c_str());
-    } else if (Section.Type == SECTION_VERSION && Section.Payload.size() >= 2) {
+    } else if (Section.Type == section::kVersion && Section.Payload.size() >= 2) {
       std::printf("%s    build %u, \"%s\"\n", Indent.c_str(), Section.Payload[0] | Section.Payload[1] << 8,
                   Utf16Text(Section.Payload, 2).c_str());
     }
   }
-  const FirmwareSection *Pe32 = File.Find(SECTION_PE32);
-  if (File.Type != kFileTypePeim || Pe32 == nullptr || File.Find(SECTION_PEI_DEPEX) == nullptr) {
+  const FirmwareSection *Pe32 = File.Find(section::kPe32);
+  if (File.Type != firmware_file::kTypePeim || Pe32 == nullptr || File.Find(section::kPeiDepex) == nullptr) {
     std::printf("contract broken: the file is not a PEIM with a PE32 and a PEI dependency expression\n");
     Status = 1;
   }
@@ -173,7 +173,7 @@ int InspectCommand(const std::vector<std::string> &Args) {
     std::printf("  file system %s%s, FvLength %llu, attributes %s (erase polarity %d), header length %u\n",
                 GuidText(Volume->FileSystem).c_str(), Volume->FileSystem == kFfs2Guid ? " (FFS2)" : "",
                 static_cast<unsigned long long>(Volume->Length), HexText(Volume->Attributes, 8).c_str(),
-                (Volume->Attributes & 0x800) != 0 ? 1 : 0, Volume->HeaderLength);
+                (Volume->Attributes & volume::kErasePolarity) != 0 ? 1 : 0, Volume->HeaderLength);
     std::printf("  header checksum %s: ok; revision %u; block map", HexText(Volume->Checksum, 4).c_str(), Volume->Revision);
     for (const auto &[Count, Length] : Volume->Blocks) {
       std::printf(" %u x %u", Count, Length);

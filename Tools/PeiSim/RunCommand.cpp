@@ -32,7 +32,7 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
       return false;
     }
     for (const FirmwareFile &Each : Volume->Files) {
-      if (!File && Each.Type == kFileTypePeim) {
+      if (!File && Each.Type == firmware_file::kTypePeim) {
         File = Each;
       }
     }
@@ -49,8 +49,8 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
     }
   }
   if (File) {
-    const FirmwareSection *Depex = File->Find(SECTION_PEI_DEPEX);
-    const FirmwareSection *Pe32 = File->Find(SECTION_PE32);
+    const FirmwareSection *Depex = File->Find(section::kPeiDepex);
+    const FirmwareSection *Pe32 = File->Find(section::kPe32);
     if (Pe32 == nullptr) {
       Error = Run.ImagePath + ": the PEIM file has no PE32 section";
       return false;

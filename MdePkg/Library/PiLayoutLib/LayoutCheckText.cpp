@@ -1,0 +1,51 @@
+// Short texts for the layout checks: what the QEMU loader reports.
+#include "Library/PiLayoutLib.h"
+
+const char *LayoutCheckText(UINT32 Check) {
+  static const char *const kTexts[] = {
+      "no fault",
+      "volume shorter than a volume header",
+      "volume signature is not _FVH",
+      "volume revision is not 2",
+      "volume length out of range",
+      "volume header length out of range",
+      "volume has an extended header",
+      "volume header checksum is wrong",
+      "volume block map does not cover the volume",
+      "file header cut off",
+      "file size out of range",
+      "file header checksum is wrong",
+      "file checksum is wrong",
+      "file checksum is not 0xAA",
+      "section header cut off",
+      "extended section header cut off",
+      "section size out of range",
+      "PUSH with a truncated GUID",
+      "dependency expression stack overflow",
+      "dependency expression stack underflow",
+      "END with other than one value on the stack",
+      "opcode not allowed in a PEI expression",
+      "unknown dependency expression opcode",
+      "dependency expression without END",
+      "shorter than a DOS header",
+      "no MZ header",
+      "e_lfanew out of range",
+      "no PE signature",
+      "optional header truncated",
+      "optional header magic is not PE32 (0x10B)",
+      "NumberOfRvaAndSizes out of range",
+      "SizeOfImage out of range",
+      "SizeOfHeaders out of range",
+      "entry point outside the image",
+      "section table truncated",
+      "section outside the file",
+      "section outside the image",
+      "base relocation directory outside the image",
+      "relocation block in no section",
+      "relocation block cut off",
+      "relocation block size out of range",
+      "relocation target outside the image",
+  };
+  static_assert(sizeof kTexts / sizeof kTexts[0] == LAYOUT_CHECK_COUNT, "one text for each check");
+  return Check < LAYOUT_CHECK_COUNT ? kTexts[Check] : "unknown layout check";
+}
