@@ -5,6 +5,7 @@
 #define STB_SPRINTF_IMPLEMENTATION
 #include <stb/stb_sprintf.h>
 
+#include "Layout/Guids.h"
 #include "Library/PrintLib.h"
 
 namespace {
@@ -13,7 +14,7 @@ constexpr int kSize = 256;
 
 constexpr char kPath[] = "MdePkg\\Library\\BaseLib\\Strings";        // 30 characters
 constexpr char kCheck[] = "String != ((void *) 0)";                 // 22 characters
-const EFI_GUID kGuid = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5}};
+const EFI_GUID &kGuid = gBusInfoPpiGuid;
 const EFI_TIME kTime = {2024, 7, 4, 13, 5, 0, 0, 0, 0, 0, 0};
 const char16_t kWide[] = u"Boot0001 Firmware Ui";
 constexpr char kPlain[] =

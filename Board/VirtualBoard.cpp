@@ -1,7 +1,9 @@
 #include "VirtualBoard.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "FirmwareFile.h"
 #include "Library/PrintLib.h"
 
 namespace {
@@ -9,16 +11,6 @@ namespace {
 constexpr std::uint32_t kLpcWindowRegister = 0x50;
 constexpr std::uint32_t kWindowEnable = 0x2;
 constexpr PciFunctionAddress kLpc{0, 31, 0};
-const std::uint8_t kBusInfoPpiGuid[16] = {0xA9, 0x65, 0x01, 0x4B, 0xD6, 0x61, 0x23, 0x4E,
-                                          0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5};
-
-std::string GuidText(const std::uint8_t (&Guid)[16]) {
-  char Text[40];
-  std::snprintf(Text, sizeof Text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid[3],
-                Guid[2], Guid[1], Guid[0], Guid[5], Guid[4], Guid[7], Guid[6], Guid[8], Guid[9], Guid[10], Guid[11],
-                Guid[12], Guid[13], Guid[14], Guid[15]);
-  return Text;
-}
 
 }  // namespace
 
@@ -110,11 +102,13 @@ std::uint32_t VirtualBoard::LocatePpi(const std::uint8_t (&Guid)[16], std::uint3
   std::uint32_t Status = EFI_NOT_FOUND;
   if (Settings_.PpiStatus) {
     Status = *Settings_.PpiStatus;
-  } else if (Settings_.PpiInstalled && Instance == 0 && std::equal(Guid, Guid + 16, kBusInfoPpiGuid)) {
+  } else if (Settings_.PpiInstalled && Instance == 0 && SameGuid(Guid, GuidBytes(gBusInfoPpiGuid).Bytes)) {
     Status = EFI_SUCCESS;
     *PpiAddress = board_map::kBusInfoPpi;
   }
-  Trace_.Add("locateppi " + GuidText(Guid) + " " + Hex(Status, 8));
+  Guid16 Stored;
+  std::copy(Guid, Guid + Stored.size(), Stored.begin());
+  Trace_.Add("locateppi " + GuidText(Stored) + " " + Hex(Status, 8));
   return Status;
 }
 

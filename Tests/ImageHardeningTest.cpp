@@ -14,20 +14,17 @@
 #include "CommandRun.h"
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
+#include "PeFields.h"
 #include "PeImage.h"
 #include "Scratch.h"
 
 namespace {
 
+using namespace pe32;
+
 std::vector<std::uint8_t> ModuleBytes() {
   std::ifstream In(MODULE_IMAGE, std::ios::binary);
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t Get32(const std::vector<std::uint8_t> &Bytes, std::size_t At) {
-  std::uint32_t Value;
-  std::memcpy(&Value, &Bytes.at(At + 3) - 3, 4);
-  return Value;
 }
 
 void Put32(std::vector<std::uint8_t> &Bytes, std::size_t At, std::uint32_t Value) {
@@ -45,22 +42,6 @@ std::string WriteImage(const std::string &Name, const std::vector<std::uint8_t> 
   return Path;
 }
 
-struct Layout {
-  std::uint32_t Pe, Optional, Table, RelocOffset, EntryOffset, TextRva, TextRaw;
-};
-
-Layout LayoutOf(const std::vector<std::uint8_t> &Bytes) {
-  Layout L{};
-  L.Pe = Get32(Bytes, 0x3C);
-  L.Optional = L.Pe + 24;
-  L.Table = L.Optional + (Bytes.at(L.Pe + 20) | Bytes.at(L.Pe + 21) << 8);
-  L.TextRva = Get32(Bytes, L.Table + 12);
-  L.TextRaw = Get32(Bytes, L.Table + 20);
-  L.RelocOffset = Get32(Bytes, L.Table + 40 + 20);  // .reloc is the second section
-  L.EntryOffset = Get32(Bytes, L.Optional + 16) - L.TextRva + L.TextRaw;
-  return L;
-}
-
 void ExpectOneLineFailure(const std::string &Image, int InspectStatus, int RunStatus, const std::string &Words) {
   const CommandResult Inspect = PeiSim({"inspect", Image});
   EXPECT_EQ(Inspect.Exit, InspectStatus) << Words << "\n" << Inspect.Out << Inspect.Err;
@@ -73,7 +54,7 @@ void ExpectOneLineFailure(const std::string &Image, int InspectStatus, int RunSt
 
 TEST(ImageHardening, MalformedHeadersAndRelocationsAreNamed) {
   const std::vector<std::uint8_t> Good = ModuleBytes();
-  const Layout L = LayoutOf(Good);
+  const PeFields L = FieldsOf(Good);
   struct Case {
     const char *Name;
     std::size_t At;
@@ -81,15 +62,15 @@ TEST(ImageHardening, MalformedHeadersAndRelocationsAreNamed) {
     const char *Words;
   };
   const Case Cases[] = {
-      {"reloc-size-wraps", L.RelocOffset + 4, 0xFFFFFFFFu, "SizeOfBlock 0xFFFFFFFF"},
-      {"reloc-size-zero", L.RelocOffset + 4, 0, "SizeOfBlock 0x0"},
-      {"reloc-page-outside", L.RelocOffset, 0x10000000u, "lies outside the image"},
-      {"size-of-image-1", L.Optional + 56, 1, "SizeOfHeaders"},
-      {"size-of-image-huge", L.Optional + 56, 0x40000000u, "SizeOfImage 0x40000000 is out of range"},
-      {"entry-outside", L.Optional + 16, 0x00100000u, "AddressOfEntryPoint 0x100000 lies outside"},
-      {"lfanew-past-end", 0x3C, 0x7FFFFFF0u, "e_lfanew 0x7FFFFFF0"},
-      {"directories-too-many", L.Optional + 92, 0x1000, "NumberOfRvaAndSizes 4096"},
-      {"section-raw-past-end", L.Table + 16, 0x7FFFFFFFu, "lies beyond the end of the file"},
+      {"reloc-size-wraps", L.RelocRaw + relocation_block::SizeOfBlock, 0xFFFFFFFFu, "SizeOfBlock 0xFFFFFFFF"},
+      {"reloc-size-zero", L.RelocRaw + relocation_block::SizeOfBlock, 0, "SizeOfBlock 0x0"},
+      {"reloc-page-outside", L.RelocRaw + relocation_block::PageRva, 0x10000000u, "lies outside the image"},
+      {"size-of-image-1", L.OptionalHeader(optional_header::SizeOfImage), 1, "SizeOfHeaders"},
+      {"size-of-image-huge", L.OptionalHeader(optional_header::SizeOfImage), 0x40000000u, "SizeOfImage 0x40000000 is out of range"},
+      {"entry-outside", L.OptionalHeader(optional_header::AddressOfEntryPoint), 0x00100000u, "AddressOfEntryPoint 0x100000 lies outside"},
+      {"lfanew-past-end", dos::Lfanew, 0x7FFFFFF0u, "e_lfanew 0x7FFFFFF0"},
+      {"directories-too-many", L.OptionalHeader(optional_header::NumberOfRvaAndSizes), 0x1000, "NumberOfRvaAndSizes 4096"},
+      {"section-raw-past-end", L.Section(0, section_header::SizeOfRawData), 0x7FFFFFFFu, "lies beyond the end of the file"},
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(Each.Name);
@@ -103,9 +84,9 @@ TEST(ImageHardening, NamesFromTheFileCarryNoLineBreaks) {
   // A section name with a line break, and its raw data past the end of the
   // file: the refusal names it in one line (found by image-fuzz).
   std::vector<std::uint8_t> Bytes = ModuleBytes();
-  const Layout L = LayoutOf(Bytes);
-  Bytes.at(L.Table + 1) = '\n';
-  Put32(Bytes, L.Table + 16, 0x7FFFFFFFu);
+  const PeFields L = FieldsOf(Bytes);
+  Bytes.at(L.Section(0, section_header::Name) + 1) = '\n';
+  Put32(Bytes, L.Section(0, section_header::SizeOfRawData), 0x7FFFFFFFu);
   const CommandResult Inspect = PeiSim({"inspect", WriteImage("name-with-newline", Bytes)});
   EXPECT_EQ(Inspect.Exit, 1);
   EXPECT_EQ(std::count(Inspect.Err.begin(), Inspect.Err.end(), '\n'), 1) << Inspect.Err;
@@ -114,10 +95,23 @@ TEST(ImageHardening, NamesFromTheFileCarryNoLineBreaks) {
 
 TEST(ImageHardening, TruncationAtEveryHeaderBoundary) {
   const std::vector<std::uint8_t> Good = ModuleBytes();
-  const Layout L = LayoutOf(Good);
-  const std::size_t Cuts[] = {0,           1,           2,           0x3C,        0x40,       L.Pe + 2,
-                              L.Pe + 4,    L.Pe + 24,   L.Optional + 95, L.Table,  L.Table + 39, L.Table + 79,
-                              L.TextRaw,   L.RelocOffset + 4, Good.size() - 1};
+  const PeFields L = FieldsOf(Good);
+  // Every header boundary, one byte before or into the next structure.
+  const std::size_t Cuts[] = {0,
+                              1,
+                              2,
+                              dos::Lfanew,
+                              dos::Size,
+                              L.FileHeader(0) - 2,
+                              L.FileHeader(0),
+                              L.Optional,
+                              L.OptionalHeader(optional_header::DataDirectory) - 1,
+                              L.Table,
+                              L.Section(1, 0) - 1,
+                              L.Section(2, 0) - 1,
+                              L.TextRaw,
+                              L.RelocRaw + relocation_block::SizeOfBlock,
+                              Good.size() - 1};
   for (std::size_t Cut : Cuts) {
     SCOPED_TRACE(Cut);
     const std::vector<std::uint8_t> Bytes(Good.begin(), Good.begin() + static_cast<std::ptrdiff_t>(Cut));
@@ -132,8 +126,8 @@ TEST(ImageHardening, TruncationAtEveryHeaderBoundary) {
 // The image with its entry point's first bytes replaced by Code.
 std::string ImageRunning(const std::string &Name, const std::vector<std::uint8_t> &Code) {
   std::vector<std::uint8_t> Bytes = ModuleBytes();
-  const Layout L = LayoutOf(Bytes);
-  std::copy(Code.begin(), Code.end(), Bytes.begin() + L.EntryOffset);
+  const PeFields L = FieldsOf(Bytes);
+  std::copy(Code.begin(), Code.end(), Bytes.begin() + L.EntryRaw);
   return WriteImage(Name, Bytes);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "CommandRun.h"
+#include "PeFields.h"
 #include "Scratch.h"
 
 namespace {
@@ -58,12 +59,13 @@ TEST(ImageInspect, ModuleImageMeetsItsContract) {
 
 TEST(ImageInspect, BrokenPropertiesAreNamed) {
   std::ifstream In(MODULE_IMAGE, std::ios::binary);
-  std::string Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  const std::uint32_t Pe = static_cast<std::uint8_t>(Bytes[0x3C]) | static_cast<std::uint8_t>(Bytes[0x3D]) << 8;
-  Bytes[Pe + 24 + 68] = 10;     // subsystem: EFI application
-  Bytes[Pe + 24 + 32] = 0x40;   // section alignment 64
+  std::vector<std::uint8_t> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const PeFields Fields = FieldsOf(Bytes);
+  Bytes.at(Fields.OptionalHeader(pe32::optional_header::Subsystem)) = 10;           // EFI application
+  Bytes.at(Fields.OptionalHeader(pe32::optional_header::SectionAlignment)) = 0x40;  // 64
   const std::string Patched = ScratchPath("patched.efi");
-  std::ofstream(Patched, std::ios::binary) << Bytes;
+  std::ofstream(Patched, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
+                                                 static_cast<std::streamsize>(Bytes.size()));
   const CommandResult Inspect = PeiSim({"inspect", Patched});
   EXPECT_EQ(Inspect.Exit, 1);
   EXPECT_NE(Inspect.Out.find("contract broken: subsystem is not EFI boot service driver (11)"), std::string::npos);

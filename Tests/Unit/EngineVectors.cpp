@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "Layout/Guids.h"
+
 namespace {
 
 using namespace std::string_literals;
 
 const EFI_GUID kGuid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-const EFI_GUID kBusInfo = {0x4B0165A9, 0x61D6, 0x4E23, {0xA0, 0xB5, 0x3E, 0xC7, 0x9C, 0x2E, 0x30, 0xD5}};
+const EFI_GUID &kBusInfo = gBusInfoPpiGuid;
 const EFI_TIME kTime = {2024, 7, 4, 13, 5, 59, 0, 123, 60, 1, 0};
 const EFI_TIME kTimeExtremes = {65535, 255, 255, 255, 255, 0, 0, 0, 0, 0, 0};
 

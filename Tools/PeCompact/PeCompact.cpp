@@ -18,12 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "Layout/Pe32.h"
+
 namespace {
 
 // Export, import, resource, exception, security, base relocation and debug:
 // some readers (python3-pefile among them) look for the debug directory
 // before the base relocations and stop when it is missing.
-constexpr std::uint32_t kKeptDirectories = 7;
+constexpr std::uint32_t kKeptDirectories = pe32::data_directory::kDebug + 1;
 
 std::uint32_t Get(const std::vector<std::uint8_t> &Bytes, std::size_t At, int Size) {
   std::uint32_t Value = 0;
@@ -41,61 +43,64 @@ void Put(std::vector<std::uint8_t> &Bytes, std::size_t At, int Size, std::uint32
 
 // The compacted image, or an empty vector with Error set.
 std::vector<std::uint8_t> Compact(const std::vector<std::uint8_t> &In, std::string &Error) {
-  if (In.size() < 0x40 || Get(In, 0, 2) != 0x5A4D) {
+  using namespace pe32;
+  if (In.size() < dos::Size || Get(In, dos::Magic, 2) != dos::kMagic) {
     Error = "no MZ header";
     return {};
   }
-  const std::uint32_t PeOffset = Get(In, 0x3C, 4);
-  if (PeOffset > In.size() - 24 || Get(In, PeOffset, 4) != 0x00004550) {
+  const std::uint32_t PeOffset = Get(In, dos::Lfanew, 4);
+  if (PeOffset > In.size() - kNtHeadersSize || Get(In, PeOffset, 4) != kSignature) {
     Error = "no PE signature";
     return {};
   }
-  const std::size_t Coff = PeOffset + 4, Optional = Coff + 20;
-  const std::uint32_t Sections = Get(In, Coff + 2, 2);
-  const std::uint32_t OptionalSize = Get(In, Coff + 16, 2);
-  if (Get(In, Optional, 2) != 0x10B || OptionalSize < 96 + 8 * kKeptDirectories) {
+  const std::size_t Coff = PeOffset + kSignatureSize, Optional = PeOffset + kNtHeadersSize;
+  const std::uint32_t Sections = Get(In, Coff + file_header::NumberOfSections, 2);
+  const std::uint32_t OptionalSize = Get(In, Coff + file_header::SizeOfOptionalHeader, 2);
+  if (Get(In, Optional + optional_header::Magic, 2) != kMagicPe32 || OptionalSize < DirectoryOffset(kKeptDirectories)) {
     Error = "not a PE32 optional header";
     return {};
   }
-  const std::uint32_t Directories = Get(In, Optional + 92, 4);
-  if (OptionalSize != 96 + 8 * Directories) {
+  const std::uint32_t Directories = Get(In, Optional + optional_header::NumberOfRvaAndSizes, 4);
+  if (Directories > data_directory::kMaxEntries || OptionalSize != DirectoryOffset(Directories)) {
     Error = "optional header size does not match its directories";
     return {};
   }
   for (std::uint32_t Index = kKeptDirectories; Index < Directories; Index++) {
-    if (Get(In, Optional + 96 + 8 * Index, 4) != 0 || Get(In, Optional + 100 + 8 * Index, 4) != 0) {
+    const std::size_t Entry = Optional + DirectoryOffset(Index);
+    if (Get(In, Entry + data_directory::VirtualAddress, 4) != 0 || Get(In, Entry + data_directory::Size, 4) != 0) {
       Error = "data directory " + std::to_string(Index) + " is in use";
       return {};
     }
   }
-  const std::uint32_t FileAlignment = Get(In, Optional + 36, 4);
-  const std::uint32_t OldHeaders = Get(In, Optional + 60, 4);
+  const std::uint32_t FileAlignment = Get(In, Optional + optional_header::FileAlignment, 4);
+  const std::uint32_t OldHeaders = Get(In, Optional + optional_header::SizeOfHeaders, 4);
   const std::size_t Table = Optional + OptionalSize;
-  if (FileAlignment == 0 || (FileAlignment & (FileAlignment - 1)) != 0 || Table + 40 * Sections > OldHeaders ||
-      OldHeaders > In.size()) {
+  if (FileAlignment == 0 || (FileAlignment & (FileAlignment - 1)) != 0 ||
+      Table + section_header::Size * Sections > OldHeaders || OldHeaders > In.size()) {
     Error = "header layout out of range";
     return {};
   }
 
-  const std::uint32_t NewOptionalSize = 96 + 8 * kKeptDirectories;
-  const std::size_t NewTable = 0x40 + 4 + 20 + NewOptionalSize;
-  const std::uint32_t NewHeaders = static_cast<std::uint32_t>((NewTable + 40 * Sections + FileAlignment - 1) &
-                                                              ~static_cast<std::size_t>(FileAlignment - 1));
+  const std::uint32_t NewOptionalSize = DirectoryOffset(kKeptDirectories);
+  const std::size_t NewPe = dos::Size, NewOptional = NewPe + kNtHeadersSize;
+  const std::size_t NewTable = NewOptional + NewOptionalSize;
+  const std::uint32_t NewHeaders = static_cast<std::uint32_t>(
+      (NewTable + section_header::Size * Sections + FileAlignment - 1) & ~static_cast<std::size_t>(FileAlignment - 1));
   const std::uint32_t Saved = OldHeaders - NewHeaders;
 
   std::vector<std::uint8_t> Out(NewHeaders, 0);
-  Put(Out, 0, 2, 0x5A4D);
-  Put(Out, 0x3C, 4, 0x40);
-  std::memcpy(&Out[0x40], &In[PeOffset], 4 + 20 + NewOptionalSize);
-  Put(Out, 0x40 + 4 + 4, 4, 0);                 // TimeDateStamp
-  Put(Out, 0x40 + 4 + 16, 2, NewOptionalSize);  // SizeOfOptionalHeader
-  const std::size_t NewOptional = 0x40 + 4 + 20;
-  Put(Out, NewOptional + 60, 4, NewHeaders);
-  Put(Out, NewOptional + 92, 4, kKeptDirectories);
-  std::memcpy(&Out[NewTable], &In[Table], 40 * Sections);
+  Put(Out, dos::Magic, 2, dos::kMagic);
+  Put(Out, dos::Lfanew, 4, NewPe);
+  std::memcpy(&Out[NewPe], &In[PeOffset], kNtHeadersSize + NewOptionalSize);
+  Put(Out, NewPe + kSignatureSize + file_header::TimeDateStamp, 4, 0);
+  Put(Out, NewPe + kSignatureSize + file_header::SizeOfOptionalHeader, 2, NewOptionalSize);
+  Put(Out, NewOptional + optional_header::SizeOfHeaders, 4, NewHeaders);
+  Put(Out, NewOptional + optional_header::NumberOfRvaAndSizes, 4, kKeptDirectories);
+  std::memcpy(&Out[NewTable], &In[Table], section_header::Size * Sections);
   for (std::uint32_t Index = 0; Index < Sections; Index++) {
-    const std::size_t Header = NewTable + 40 * Index;
-    const std::uint32_t RawSize = Get(Out, Header + 16, 4), RawOffset = Get(Out, Header + 20, 4);
+    const std::size_t Header = NewTable + section_header::Size * Index;
+    const std::uint32_t RawSize = Get(Out, Header + section_header::SizeOfRawData, 4);
+    const std::uint32_t RawOffset = Get(Out, Header + section_header::PointerToRawData, 4);
     if (RawSize == 0) {
       continue;
     }
@@ -103,7 +108,7 @@ std::vector<std::uint8_t> Compact(const std::vector<std::uint8_t> &In, std::stri
       Error = "section raw data out of range";
       return {};
     }
-    Put(Out, Header + 20, 4, RawOffset - Saved);
+    Put(Out, Header + section_header::PointerToRawData, 4, RawOffset - Saved);
     if (Out.size() != RawOffset - Saved) {
       Error = "sections do not follow one another";
       return {};
