@@ -2,18 +2,14 @@
 
 #include <cstdio>
 
-#include "Library/PrintLib.h"
 #include "PciConfigSpace.h"
+#include "StatusNames.h"
 #include "Trace.h"
 
 namespace {
 
-// The status as "0x8000000E (Not Found)", named by the module's own engine.
-std::string StatusWithName(std::uint32_t Status) {
-  char Name[64];
-  PrintAscii(Name, sizeof Name, "%r", Status);
-  return Hex(Status, 8) + " (" + Name + ")";
-}
+// The status as "0x8000000E (Not Found)".
+std::string StatusWithName(std::uint32_t Status) { return Hex(Status, 8) + " (" + StatusNameOf(Status) + ")"; }
 
 }  // namespace
 
@@ -61,14 +57,4 @@ std::string BoardSummaryText(const BoardState &State) {
     Line("outcome", "did not finish");
   }
   return Out;
-}
-
-int BoardExitCode(const BoardState &State) {
-  if (!State.NotDispatched.empty()) {
-    return 5;
-  }
-  if (State.Halted || !State.Return) {
-    return 3;
-  }
-  return (*State.Return & 0x80000000u) != 0 ? 1 : 0;
 }

@@ -37,7 +37,4 @@ std::string UartSettingsText(const UartState &Uart);
 // The summary lines, the outcome last.
 std::string BoardSummaryText(const BoardState &State);
 
-// 0 success, 1 error status returned, 3 halted or not finished, 5 not dispatched.
-int BoardExitCode(const BoardState &State);
-
 #endif  // BOARD_BOARD_SUMMARY_H_

@@ -163,13 +163,3 @@ BoardState VirtualBoard::State() {
 std::string VirtualBoard::Summary() { return BoardSummaryText(State()); }
 
 std::string VirtualBoard::Report() { return Trace_.Text() + "\n" + Summary(); }
-
-int VirtualBoard::ExitCode() const {
-  if (!NotDispatched_.empty()) {
-    return 5;
-  }
-  if (Halted_ || !Return_) {
-    return 3;
-  }
-  return EFI_ERROR(*Return_) ? 1 : 0;
-}

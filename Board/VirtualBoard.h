@@ -86,8 +86,6 @@ class VirtualBoard : public HostPlatform {
   std::string Summary();
   // Trace, a blank line, the summary: what `pei-sim run` prints.
   std::string Report();
-  // 0 success, 1 error status returned, 3 halted.
-  int ExitCode() const;
 
  private:
   struct Region {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ExitStatus.h"
 #include "FuzzInput.h"
 #include "HostRun.h"
 #include "VirtualBoard.h"
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size
   if (ReadBus != Found) {
     Fail("bus number read through a missing PPI, or not read", Board);
   }
-  const int Exit = Board.ExitCode();
+  const int Exit = ExitCode(ExitStatusOf(Board.State()));
   const int ExpectedExit = Found ? 0 : Settings.ReleaseHalts ? 1 : 3;
   if (Exit != ExpectedExit) {
     Fail("exit status " + std::to_string(Exit), Board);

@@ -35,7 +35,7 @@ std::vector<QemuCheck> TraceChecks(const QemuSettings &Settings, const QemuOutco
                       Outcome.ModuleConfigWrites.empty()});
     return Checks;
   }
-  const std::string Line = ExpectedLineParameters(Settings.DivisorCode);
+  const std::string Line = ExpectedLineParameters(Settings.Board.DivisorCode);
   Checks.push_back({"COM1 last line parameters: " + Outcome.Com1Parameters, Outcome.Com1Parameters == Line});
   Checks.push_back({"COM2 last line parameters: " + Outcome.Com2Parameters, Outcome.Com2Parameters == Line});
   const std::vector<QemuConfigWrite> Expected = ExpectedConfigWrites(Settings);

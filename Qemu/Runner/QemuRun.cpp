@@ -178,7 +178,7 @@ std::string RefusalOf(const QemuSettings &Settings) {
   for (const FirmwareFile &File : Volume->Files) {
     if (const FirmwareSection *Depex = File.Find(section::kPeiDepex); Depex != nullptr && File.Type == firmware_file::kTypePeim) {
       std::vector<Guid16> Installed;
-      if (Settings.PpiInstalled && !Settings.PpiStatus) {
+      if (Settings.Board.PpiInstalled && !Settings.Board.PpiStatus) {
         Installed.push_back(kBusInfoPpiGuid);
       }
       return DispatchRefusal(EvaluateDependencyExpression(Depex->Payload, Installed));
@@ -197,10 +197,10 @@ std::string QemuConfigWrite::Text() const {
 
 std::vector<QemuConfigWrite> ExpectedConfigWrites(const QemuSettings &Settings) {
   std::vector<QemuConfigWrite> Writes = {{"00:1f.0", 0x50, 0xFED08002}, {"00:1f.0", 0x80, 0x3}};
-  if ((Settings.Reg40 & 0x02) == 0) {
+  if ((Settings.Board.Reg40 & 0x02) == 0) {
     Writes.push_back({"00:1f.0", 0x40, 0x402});
   }
-  if (Settings.PpiInstalled && !Settings.PpiStatus && Settings.Bus == 0) {
+  if (Settings.Board.PpiInstalled && !Settings.Board.PpiStatus && Settings.Board.Bus == 0) {
     Writes.push_back({"00:16.0", 0x10, 0xF0100000});
     Writes.push_back({"00:17.0", 0x24, 0xF0200000});
     Writes.push_back({"00:18.0", 0x24, 0xF0300000});
@@ -256,9 +256,9 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
     std::remove(Path.c_str());
   }
 
-  std::string LoaderArgs = "divisor=" + std::to_string(Settings.DivisorCode) + " bus=" + std::to_string(Settings.Bus) +
-                           " reg40=" + std::to_string(Settings.Reg40) + " release=" + (Settings.ReleaseHalts ? "1" : "0");
-  LoaderArgs += " ppi=" + (Settings.PpiStatus ? Hex(*Settings.PpiStatus, 8) : Settings.PpiInstalled ? "installed" : "absent");
+  std::string LoaderArgs = "divisor=" + std::to_string(Settings.Board.DivisorCode) + " bus=" + std::to_string(Settings.Board.Bus) +
+                           " reg40=" + std::to_string(Settings.Board.Reg40) + " release=" + (Settings.Board.ReleaseHalts ? "1" : "0");
+  LoaderArgs += " ppi=" + (Settings.Board.PpiStatus ? Hex(*Settings.Board.PpiStatus, 8) : Settings.Board.PpiInstalled ? "installed" : "absent");
   LoaderArgs += " sink=" + Hex(RvaOf(*Map, "_SerialWrite"), 8) + " halt=" + Hex(RvaOf(*Map, "_HaltProcessor"), 8);
 
   std::vector<std::string> Args = {Settings.QemuBinary, "-machine", "q35,hpet=off", "-accel", "tcg", "-nodefaults",
@@ -337,7 +337,7 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   const std::string Console = ReadFile(ConsolePath);
   ParseDebugConsole(Console, Outcome);
   ParseQemuTrace(ReadFile(TracePath), Outcome);
-  Outcome.State.Bus = Settings.Bus;
+  Outcome.State.Bus = Settings.Board.Bus;
   if (Outcome.NotDispatched) {
     Outcome.State.NotDispatched = RefusalOf(Settings);
   }

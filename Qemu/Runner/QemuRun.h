@@ -10,18 +10,24 @@
 #include <vector>
 
 #include "BoardSummary.h"
+#include "VirtualBoard.h"
+
+// The board settings a QEMU run starts from, where they differ from the
+// virtual board's: divisor code 3 (not QEMU's reset divisor 12, so the run
+// shows a write) and bus 0, where QEMU's devices sit.
+inline BoardSettings QemuBoardDefaults() {
+  BoardSettings Settings;
+  Settings.DivisorCode = 3;
+  Settings.Bus = 0;
+  return Settings;
+}
 
 struct QemuSettings {
   std::string ImagePath;
   std::string MapPath;     // empty: the image path with ".map" for its extension
   std::string LoaderPath;  // the loader kernel (PeiLoader.elf)
   std::string QemuBinary = "qemu-system-i386";
-  std::uint8_t DivisorCode = 3;  // not QEMU's reset divisor 12, so the run shows a write
-  std::uint8_t Bus = 0;          // QEMU's devices sit on bus 0
-  std::uint8_t Reg40 = 0x00;
-  bool PpiInstalled = true;
-  std::optional<std::uint32_t> PpiStatus;
-  bool ReleaseHalts = false;
+  BoardSettings Board = QemuBoardDefaults();
   std::string KeepFolder;  // keep the command line, trace, debug console and serial files here
   bool Gdb = false;        // start halted, with a gdb stub on a unix socket
   unsigned TimeLimitSeconds = 20;

@@ -127,7 +127,7 @@ std::vector<FormatValue> ParseFormatValues(const std::vector<std::string> &Texts
   return Values;
 }
 
-int FormatCommand(const std::vector<std::string> &Args) {
+ExitStatus FormatCommand(const std::vector<std::string> &Args) {
   UINTN BufferSize = 256;
   std::string Image;
   std::size_t Next = 0;
@@ -162,14 +162,14 @@ int FormatCommand(const std::vector<std::string> &Args) {
     std::string Error;
     if (!RunEngineImage(Image, BufferSize, Format, Values, Outcome, Error)) {
       std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
-      return 4;
+      return ExitStatus::CannotRun;
     }
   }
   if (Outcome.Halted) {
     const std::string Line = Outcome.Sink.empty() ? std::string() : Outcome.Sink.back();
     std::fwrite(Line.data(), 1, Line.size(), stderr);
-    return 3;
+    return ExitStatus::Halted;
   }
   std::fwrite(Outcome.Output.data(), 1, Outcome.Output.size(), stdout);
-  return 0;
+  return ExitStatus::Success;
 }

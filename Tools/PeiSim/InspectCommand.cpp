@@ -39,12 +39,12 @@ namespace {
 
 // The PE32 image's properties and the contract checks. MapBeside names the
 // file whose link map names the routines.
-int InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, const std::string &MapBeside) {
+ExitStatus InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, const std::string &MapBeside) {
   std::string Error;
   const auto Image = ParsePeImage(std::move(Bytes), Error);
   if (!Image) {
     std::fprintf(stderr, "pei-sim: %s: not a PE32 image: %s\n", Name.c_str(), Error.c_str());
-    return 1;
+    return ExitStatus::Failed;
   }
   std::string Out;
   Out += "image: " + Name + " (" + std::to_string(Image->File.size()) + " bytes)\n";
@@ -83,7 +83,7 @@ int InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, const st
     Out += "contract: ok\n";
   }
   std::fwrite(Out.data(), 1, Out.size(), stdout);
-  return Broken.empty() ? 0 : 1;
+  return Broken.empty() ? ExitStatus::Success : ExitStatus::Failed;
 }
 
 std::string HexText(std::uint64_t Value, int Digits) {
@@ -111,13 +111,13 @@ std::string Utf16Text(const std::vector<std::uint8_t> &Bytes, std::size_t From) 
 }
 
 // A file's header, checksums and sections; then its PE32 through InspectPe.
-int InspectFile(const std::string &Name, const FirmwareFile &File, const std::string &Indent) {
+ExitStatus InspectFile(const std::string &Name, const FirmwareFile &File, const std::string &Indent) {
   std::printf("%sfile %s: type %s%s, size %u, attributes %s, state %s\n", Indent.c_str(), GuidText(File.Name).c_str(),
               HexText(File.Type, 2).c_str(), File.Type == firmware_file::kTypePeim ? " (PEIM)" : "", File.Size,
               HexText(File.Attributes, 2).c_str(), HexText(File.State, 2).c_str());
   std::printf("%s  header checksum %s: ok; file checksum %s: %s\n", Indent.c_str(), HexText(File.HeaderChecksum, 2).c_str(),
               HexText(File.FileChecksum, 2).c_str(), (File.Attributes & firmware_file::kAttributeChecksum) != 0 ? "ok" : "not used (0xAA)");
-  int Status = 0;
+  ExitStatus Status = ExitStatus::Success;
   for (const FirmwareSection &Section : File.Sections) {
     std::printf("%s  section at %s: %s (%s), %zu bytes\n", Indent.c_str(), HexText(Section.Offset, 4).c_str(),
                 SectionName(Section.Type), HexText(Section.Type, 2).c_str(), Section.Payload.size());
@@ -125,7 +125,7 @@ int InspectFile(const std::string &Name, const FirmwareFile &File, const std::st
       const DepexResult Depex = EvaluateDependencyExpression(Section.Payload, {});
       if (!Depex.Valid) {
         std::fprintf(stderr, "pei-sim: %s: dependency expression: %s\n", Name.c_str(), Depex.Error.c_str());
-        return 1;
+        return ExitStatus::Failed;
       }
       std::printf("%s    %s\n", Indent.c_str(), Depex.Text.c_str());
     } else if (Section.Type == section::kUserInterface) {
@@ -138,18 +138,18 @@ int InspectFile(const std::string &Name, const FirmwareFile &File, const std::st
   const FirmwareSection *Pe32 = File.Find(section::kPe32);
   if (File.Type != firmware_file::kTypePeim || Pe32 == nullptr || File.Find(section::kPeiDepex) == nullptr) {
     std::printf("contract broken: the file is not a PEIM with a PE32 and a PEI dependency expression\n");
-    Status = 1;
+    Status = ExitStatus::Failed;
   }
   if (Pe32 != nullptr) {
     std::fflush(stdout);
-    Status = InspectPe(Name + " (PE32 section)", Pe32->Payload, Name) != 0 ? 1 : Status;
+    Status = InspectPe(Name + " (PE32 section)", Pe32->Payload, Name) != ExitStatus::Success ? ExitStatus::Failed : Status;
   }
   return Status;
 }
 
 }  // namespace
 
-int InspectCommand(const std::vector<std::string> &Args) {
+ExitStatus InspectCommand(const std::vector<std::string> &Args) {
   if (Args.size() != 1 || Args[0].empty() || Args[0][0] == '-') {
     throw UsageError("inspect takes one IMAGE, PEIM file or firmware volume");
   }
@@ -157,7 +157,7 @@ int InspectCommand(const std::vector<std::string> &Args) {
   std::string Error;
   if (!ReadFileBounded(Args[0], Bytes, Error)) {
     std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
-    return 1;
+    return ExitStatus::Failed;
   }
   const std::string Kind = KindOfFirmware(Bytes);
   if (Kind == "pe32") {
@@ -167,7 +167,7 @@ int InspectCommand(const std::vector<std::string> &Args) {
     const auto Volume = ParseFirmwareVolume(Bytes, Error);
     if (!Volume) {
       std::fprintf(stderr, "pei-sim: %s: %s\n", Args[0].c_str(), Error.c_str());
-      return 1;
+      return ExitStatus::Failed;
     }
     std::printf("volume: %s (%zu bytes)\n", Args[0].c_str(), Bytes.size());
     std::printf("  file system %s%s, FvLength %llu, attributes %s (erase polarity %d), header length %u\n",
@@ -179,9 +179,9 @@ int InspectCommand(const std::vector<std::string> &Args) {
       std::printf(" %u x %u", Count, Length);
     }
     std::printf("\n  files: %zu\n", Volume->Files.size());
-    int Status = Volume->Files.empty() ? 1 : 0;
+    ExitStatus Status = Volume->Files.empty() ? ExitStatus::Failed : ExitStatus::Success;
     for (const FirmwareFile &File : Volume->Files) {
-      Status = InspectFile(Args[0], File, "  ") != 0 ? 1 : Status;
+      Status = InspectFile(Args[0], File, "  ") != ExitStatus::Success ? ExitStatus::Failed : Status;
     }
     return Status;
   }
@@ -189,7 +189,7 @@ int InspectCommand(const std::vector<std::string> &Args) {
   if (!File) {
     std::fprintf(stderr, "pei-sim: %s: not a PE32 image, PEIM file or firmware volume: %s\n", Args[0].c_str(),
                  Error.c_str());
-    return 1;
+    return ExitStatus::Failed;
   }
   std::printf("PEIM file: %s (%zu bytes)\n", Args[0].c_str(), Bytes.size());
   return InspectFile(Args[0], *File, "");

@@ -99,7 +99,7 @@ const char kReportHelp[] =
 struct COMMAND {
   const char *Name;
   const char *Help;
-  int (*Run)(const std::vector<std::string> &);
+  ExitStatus (*Run)(const std::vector<std::string> &);
 };
 
 const COMMAND kCommands[] = {
@@ -131,11 +131,11 @@ int main(int Argc, char **Argv) {
       std::fputs(Command.Help, stdout);
       std::fputs("\n", stdout);
     }
-    return 0;
+    return ExitCode(ExitStatus::Success);
   }
   if (Args.size() == 1 && Args[0] == "--version") {
     std::printf("pei-sim %s\n", SOC_PROJECT_VERSION);
-    return 0;
+    return ExitCode(ExitStatus::Success);
   }
   const COMMAND *Found = nullptr;
   for (const COMMAND &Command : kCommands) {
@@ -150,16 +150,16 @@ int main(int Argc, char **Argv) {
     const std::vector<std::string> Options(Args.begin() + 1, Args.end());
     if (AsksForHelp(Options)) {
       std::fputs(Found->Help, stdout);
-      return 0;
+      return ExitCode(ExitStatus::Success);
     }
-    return Found->Run(Options);
+    return ExitCode(Found->Run(Options));
   } catch (const UsageError &Error) {
     std::fprintf(stderr, "pei-sim: %s\nsee 'pei-sim %s--help'\n", Error.what(),
                  Found == nullptr ? "" : (std::string(Found->Name) + " ").c_str());
-    return 2;
+    return ExitCode(ExitStatus::Usage);
   } catch (const std::exception &Error) {
     // Nothing a user hands the tool may end it any other way.
     std::fprintf(stderr, "pei-sim: internal error: %s\n", Error.what());
-    return 4;
+    return ExitCode(ExitStatus::CannotRun);
   }
 }

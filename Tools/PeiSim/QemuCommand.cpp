@@ -41,7 +41,7 @@ bool PrintChecks(const char *Heading, const std::vector<QemuCheck> &Checks) {
 
 }  // namespace
 
-int QemuCommand(const std::vector<std::string> &Args) {
+ExitStatus QemuCommand(const std::vector<std::string> &Args) {
   QemuSettings Settings;
   Settings.LoaderPath = DefaultLoaderPath();
   bool Stats = false;
@@ -52,7 +52,7 @@ int QemuCommand(const std::vector<std::string> &Args) {
       Settings.ImagePath = Value();
     } else if (Option == "--map") {
       Settings.MapPath = Value();
-    } else if (TakeBoardOption(Option, Value, Settings)) {
+    } else if (TakeBoardOption(Option, Value, Settings.Board)) {
       // a board option: taken
     } else if (Option == "--stats") {
       Stats = true;
@@ -77,17 +77,17 @@ int QemuCommand(const std::vector<std::string> &Args) {
   QemuOutcome Outcome;
   if (!RunOnQemu(Settings, Outcome)) {
     std::fprintf(stderr, "pei-sim: cannot run QEMU: %s\n", Outcome.Error.c_str());
-    return 4;
+    return ExitStatus::CannotRun;
   }
   if (!Outcome.Completed) {
     std::fprintf(stderr, "pei-sim: the QEMU run did not complete: %s\n", Outcome.Error.c_str());
-    return 4;
+    return ExitStatus::CannotRun;
   }
   std::string Summary = BoardSummaryText(Outcome.State);
   std::fwrite(Summary.data(), 1, Summary.size(), stdout);
-  if (Settings.Bus != 0) {
+  if (Settings.Board.Bus != 0) {
     std::printf("note: QEMU's devices sit on bus 0; on bus %u the three base-address writes went to functions "
-                "that do not exist\n", Settings.Bus);
+                "that do not exist\n", Settings.Board.Bus);
   }
   bool Passed = PrintChecks("device checks:", DeviceChecks(Outcome));
   Passed = PrintChecks("QEMU trace:", TraceChecks(Settings, Outcome)) && Passed;
@@ -98,7 +98,7 @@ int QemuCommand(const std::vector<std::string> &Args) {
   }
   if (!Passed) {
     std::fprintf(stderr, "pei-sim: QEMU's devices or trace disagree with the described state\n");
-    return 6;
+    return ExitStatus::Disagrees;
   }
-  return BoardExitCode(Outcome.State);
+  return ExitStatusOf(Outcome.State);
 }

@@ -42,7 +42,7 @@ StackPath ModulePath(const std::string &Name, const std::string &Image, const Bo
 
 }  // namespace
 
-int ReportCommand(const std::vector<std::string> &Args) {
+ExitStatus ReportCommand(const std::vector<std::string> &Args) {
   std::string Image, DebugImage, EngineImage;
   for (std::size_t Index = 0; Index + 1 < Args.size(); Index += 2) {
     if (Args[Index] == "--image") {
@@ -103,9 +103,9 @@ int ReportCommand(const std::vector<std::string> &Args) {
   const std::optional<LinkMap> Map = Parsed ? ReadLinkMap(MapPathFor(Image), Error) : std::nullopt;
   if (!Map) {
     std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
-    return 1;
+    return ExitStatus::Failed;
   }
   const std::string Breakdown = SizeBreakdownText(BreakDownImage(*Parsed, *Map));
   std::printf("\n%s", Breakdown.c_str());
-  return Ok ? 0 : 1;
+  return Ok ? ExitStatus::Success : ExitStatus::Failed;
 }

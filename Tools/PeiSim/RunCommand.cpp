@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ExitStatus.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "HostRun.h"
@@ -77,7 +78,7 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
 
 }  // namespace
 
-int RunCommand(const std::vector<std::string> &Args) {
+ExitStatus RunCommand(const std::vector<std::string> &Args) {
   BoardSettings Settings;
   ModuleImageRun Image;
   bool Stats = false;
@@ -142,7 +143,7 @@ int RunCommand(const std::vector<std::string> &Args) {
     std::string Error;
     if (!RunImageAsDispatched(Board, Image, IgnoreDepex, Figures, Error)) {
       std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
-      return 4;
+      return ExitStatus::CannotRun;
     }
   }
   std::string Report = Board.Report();
@@ -152,5 +153,5 @@ int RunCommand(const std::vector<std::string> &Args) {
     Report += "deepest stack use: " + std::to_string(Figures.StackBytes) + " bytes\n";
   }
   std::fwrite(Report.data(), 1, Report.size(), stdout);
-  return Board.ExitCode();
+  return ExitStatusOf(Board.State());
 }

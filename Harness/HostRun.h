@@ -1,6 +1,6 @@
 // Runs the host build of the module on a virtual board.
-#ifndef BOARD_HOST_RUN_H_
-#define BOARD_HOST_RUN_H_
+#ifndef HARNESS_HOST_RUN_H_
+#define HARNESS_HOST_RUN_H_
 
 #include "VirtualBoard.h"
 
@@ -9,4 +9,4 @@
 // returns (the board records it) or a halt stops the run.
 void RunModuleOnHost(VirtualBoard &Board);
 
-#endif  // BOARD_HOST_RUN_H_
+#endif  // HARNESS_HOST_RUN_H_

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ExitStatus.h"
 #include "AssertionText.h"
 #include "BoardSummary.h"
 #include "HostRun.h"
@@ -29,7 +30,7 @@ std::string WithoutNote(const std::string &Line) { return Line.substr(0, Line.fi
 BoardRun RunOn(const BoardSettings &Settings) {
   VirtualBoard Board(Settings);
   RunModuleOnHost(Board);
-  BoardRun Result{{}, {}, Board.Unexpected(), Board.ExitCode(), Board.Summary(), Board.SinkTexts()};
+  BoardRun Result{{}, {}, Board.Unexpected(), ExitCode(ExitStatusOf(Board.State())), Board.Summary(), Board.SinkTexts()};
   for (const std::string &Line : Board.Log().Lines()) {
     Result.Lines.push_back(WithoutNote(Line));
     if (Line.rfind("out", 0) == 0 || Line.rfind("store", 0) == 0) {

@@ -1,7 +1,7 @@
 // Runs the IA-32 module image under emulation on a virtual board: the same
 // board, trace and outcome as the host build.
-#ifndef EMULATOR_MODULE_IMAGE_RUN_H_
-#define EMULATOR_MODULE_IMAGE_RUN_H_
+#ifndef HARNESS_MODULE_IMAGE_RUN_H_
+#define HARNESS_MODULE_IMAGE_RUN_H_
 
 #include <cstdint>
 #include <string>
@@ -53,4 +53,4 @@ bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &Image, const LinkM
 // The link map beside an image: "x/SocPreInit.efi" -> "x/SocPreInit.map".
 std::string MapPathFor(const std::string &ImagePath);
 
-#endif  // EMULATOR_MODULE_IMAGE_RUN_H_
+#endif  // HARNESS_MODULE_IMAGE_RUN_H_

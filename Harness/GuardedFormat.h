@@ -2,8 +2,8 @@
 // sides, with halts stopped and the sink captured: the one harness that the
 // tests, pei-sim and the fuzzers share. Built once per form of the engine
 // (guarded_format and guarded_format_compact).
-#ifndef TOOLS_HOST_FORMAT_GUARDED_FORMAT_H_
-#define TOOLS_HOST_FORMAT_GUARDED_FORMAT_H_
+#ifndef HARNESS_GUARDED_FORMAT_H_
+#define HARNESS_GUARDED_FORMAT_H_
 
 #include <vector>
 
@@ -29,4 +29,4 @@ FormatOutcome FormatValues(UINTN BufferSize, const std::string &Format, const st
 }  // namespace compact_form
 #endif
 
-#endif  // TOOLS_HOST_FORMAT_GUARDED_FORMAT_H_
+#endif  // HARNESS_GUARDED_FORMAT_H_

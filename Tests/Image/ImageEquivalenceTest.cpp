@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ExitStatus.h"
 #include "HostRun.h"
 #include "ModuleImageRun.h"
 #include "VirtualBoard.h"
@@ -19,7 +20,7 @@ struct Report {
 Report OnHost(const BoardSettings &Settings) {
   VirtualBoard Board(Settings);
   RunModuleOnHost(Board);
-  return {Board.Report(), Board.ExitCode()};
+  return {Board.Report(), ExitCode(ExitStatusOf(Board.State()))};
 }
 
 Report OnImage(const BoardSettings &Settings, const std::string &Image, std::uint32_t LoadBase = 0x00200000,
@@ -32,7 +33,7 @@ Report OnImage(const BoardSettings &Settings, const std::string &Image, std::uin
   if (Stats != nullptr) {
     *Stats = Figures;
   }
-  return {Board.Report(), Board.ExitCode()};
+  return {Board.Report(), ExitCode(ExitStatusOf(Board.State()))};
 }
 
 std::vector<BoardSettings> BoardMatrix() {
@@ -131,7 +132,7 @@ TEST(ImageEquivalence, HaltLoopSpinsAndRereadsItsWord) {
     Run.HaltSpin = 1000;
     ASSERT_TRUE(RunModuleImage(Late, Run, Spun, Error)) << Error;
     EXPECT_EQ(Late.Report(), AtEntry.Report()) << "release " << Release;
-    EXPECT_EQ(Late.ExitCode(), AtEntry.ExitCode());
+    EXPECT_EQ(ExitCode(ExitStatusOf(Late.State())), ExitCode(ExitStatusOf(AtEntry.State())));
     EXPECT_GE(Spun.Instructions, Quick.Instructions + 1000) << "release " << Release;
   }
 }

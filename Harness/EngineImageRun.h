@@ -1,8 +1,8 @@
 // Runs the format engine compiled for IA-32 (a test image whose entry calls
 // FormatToBuffer) under emulation, with arguments laid out in emulated memory
 // as the 32-bit argument records.
-#ifndef EMULATOR_ENGINE_IMAGE_RUN_H_
-#define EMULATOR_ENGINE_IMAGE_RUN_H_
+#ifndef HARNESS_ENGINE_IMAGE_RUN_H_
+#define HARNESS_ENGINE_IMAGE_RUN_H_
 
 #include <cstdint>
 #include <string>
@@ -16,4 +16,4 @@
 bool RunEngineImage(const std::string &ImagePath, std::uint32_t BufferSize, const std::string &Format,
                     const std::vector<FormatValue> &Args, FormatOutcome &Outcome, std::string &Error);
 
-#endif  // EMULATOR_ENGINE_IMAGE_RUN_H_
+#endif  // HARNESS_ENGINE_IMAGE_RUN_H_

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ExitStatus.h"
 #include "CommandRun.h"
 #include "ModuleImageRun.h"
 #include "QemuChecks.h"
@@ -49,24 +50,16 @@ QemuSettings SettingsFor(const QemuCase &Case) {
   QemuSettings Settings;
   Settings.ImagePath = Case.Image;
   Settings.LoaderPath = PEI_LOADER;
-  Settings.DivisorCode = Case.DivisorCode;
-  Settings.Reg40 = Case.Reg40;
-  Settings.PpiInstalled = Case.PpiInstalled;
-  Settings.PpiStatus = Case.PpiStatus;
-  Settings.ReleaseHalts = Case.Release;
+  Settings.Board.DivisorCode = Case.DivisorCode;
+  Settings.Board.Reg40 = Case.Reg40;
+  Settings.Board.PpiInstalled = Case.PpiInstalled;
+  Settings.Board.PpiStatus = Case.PpiStatus;
+  Settings.Board.ReleaseHalts = Case.Release;
   return Settings;
 }
 
-VirtualBoard BoardFor(const QemuCase &Case) {
-  BoardSettings Settings;
-  Settings.DivisorCode = Case.DivisorCode;
-  Settings.Bus = 0;
-  Settings.Reg40 = Case.Reg40;
-  Settings.PpiInstalled = Case.PpiInstalled;
-  Settings.PpiStatus = Case.PpiStatus;
-  Settings.ReleaseHalts = Case.Release;
-  return VirtualBoard(Settings);
-}
+// The virtual board with the very settings of the QEMU run.
+VirtualBoard BoardFor(const QemuCase &Case) { return VirtualBoard(SettingsFor(Case).Board); }
 
 TEST(Qemu, MatrixAgreesWithTheVirtualBoard) {
   for (const QemuCase &Case : Matrix()) {
@@ -82,7 +75,7 @@ TEST(Qemu, MatrixAgreesWithTheVirtualBoard) {
     ASSERT_TRUE(RunModuleImage(Board, {Case.Image, "", 0x00200000}, Stats, Error)) << Error;
 
     EXPECT_EQ(BoardSummaryText(Outcome.State), Board.Summary());
-    EXPECT_EQ(BoardExitCode(Outcome.State), Board.ExitCode());
+    EXPECT_EQ(ExitStatusOf(Outcome.State), ExitStatusOf(Board.State()));
     EXPECT_EQ(Outcome.SinkTexts, Board.SinkTexts());
     for (const auto &Check : DeviceChecks(Outcome)) {
       EXPECT_TRUE(Check.Passed) << Check.Text;

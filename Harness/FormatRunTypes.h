@@ -3,8 +3,8 @@
 // (GuardedFormat.h) and the IA-32 engine image under emulation
 // (Emulator/EngineImageRun.h) take and give exactly these, so one table of
 // cases drives both.
-#ifndef TOOLS_HOST_FORMAT_FORMAT_RUN_TYPES_H_
-#define TOOLS_HOST_FORMAT_FORMAT_RUN_TYPES_H_
+#ifndef HARNESS_FORMAT_RUN_TYPES_H_
+#define HARNESS_FORMAT_RUN_TYPES_H_
 
 #include <cstdint>
 #include <string>
@@ -49,4 +49,4 @@ inline PRINT_ARG RecordFor(const FormatValue &Value, std::uint64_t Address) {
   return MakePrintArg(nullptr);
 }
 
-#endif  // TOOLS_HOST_FORMAT_FORMAT_RUN_TYPES_H_
+#endif  // HARNESS_FORMAT_RUN_TYPES_H_
