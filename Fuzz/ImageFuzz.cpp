@@ -1,7 +1,7 @@
 // Fuzzes the volume, file and PE readers, the dependency expression
-// evaluator, the contract checks and the emulated run: the seed corpus holds
-// the built images, the PEIM file and the volume, and mutations of their
-// headers, sections and relocation blocks. Every input must end in a refusal
+// evaluator, the contract checks and the emulated run: the seeds (written by
+// image-seeds from this build) hold the built images, the PEIM file and the
+// volume, and mutations of their headers, sections and relocation blocks. Every input must end in a refusal
 // or a finished run, within the run's bounds; the sanitizers watch the rest.
 #include <cstdio>
 #include <cstdlib>
@@ -16,12 +16,16 @@
 
 namespace {
 
-// The routines the emulator watches, at the RVAs a module image puts them
-// near; in a mutated image they may point anywhere, which the run must bear.
+// The routines the emulator watches, where this build's module image has
+// them; in a mutated image they may point anywhere, which the run must bear.
 LinkMap SeedMap() {
-  LinkMap Map;
-  Map.Rvas = {{"_HaltProcessor", 0x922}, {"_SerialWrite", 0x932}, {"_ModuleEntry", 0x9CC}};
-  return Map;
+  std::string Error;
+  const std::optional<LinkMap> Map = ReadLinkMap(MODULE_MAP, Error);
+  if (!Map) {
+    std::fprintf(stderr, "image fuzz: %s\n", Error.c_str());
+    std::exit(1);
+  }
+  return *Map;
 }
 
 }  // namespace
