@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -187,11 +188,64 @@ std::string RefusalOf(const QemuSettings &Settings) {
   return "the loader did not dispatch the module";
 }
 
+// A SIGINT, SIGTERM or SIGHUP that arrived while QEMU ran: the wait ends QEMU
+// and the temporary folder goes before the caller passes the signal on.
+volatile sig_atomic_t gStopSignal = 0;
+void NoteStopSignal(int Signal) { gStopSignal = Signal; }
+
+// Takes the stop signals for the length of a run and gives them back after.
+struct StopSignals {
+  struct sigaction Old[3];
+  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  StopSignals() {
+    gStopSignal = 0;
+    struct sigaction Action {};
+    Action.sa_handler = NoteStopSignal;
+    sigemptyset(&Action.sa_mask);
+    for (int Index = 0; Index < 3; Index++) {
+      sigaction(kSignals[Index], &Action, &Old[Index]);
+    }
+  }
+  ~StopSignals() {
+    for (int Index = 0; Index < 3; Index++) {
+      sigaction(kSignals[Index], &Old[Index], nullptr);
+    }
+  }
+};
+
+// The file QEMU boots as the loader's module: a PE32 image or a volume as
+// they are, a PEIM file inside a volume of its own (written into Folder).
+// Empty, with Error set, for anything else.
+std::string ModuleFileFor(const std::string &Path, const std::string &Folder, std::string &Error) {
+  std::vector<std::uint8_t> Bytes;
+  if (!ReadFileBounded(Path, Bytes, Error)) {
+    return "";
+  }
+  const std::string Kind = KindOfFirmware(Bytes);
+  if (Kind != "file") {
+    return Path;
+  }
+  const std::optional<FirmwareFile> File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+  if (!File) {
+    Error = Path + ": not a PE32 image, PEIM file or firmware volume: " + Error;
+    return "";
+  }
+  const std::string VolumePath = Folder + "/module.fv";
+  const std::vector<std::uint8_t> Volume = BuildVolume(Bytes);
+  std::ofstream(VolumePath, std::ios::binary)
+      .write(reinterpret_cast<const char *>(Volume.data()), static_cast<std::streamsize>(Volume.size()));
+  return VolumePath;
+}
+
 }  // namespace
 
 std::string QemuConfigWrite::Text() const {
   char Text[64];
-  std::snprintf(Text, sizeof Text, "%s @0x%x <- 0x%x", Function.c_str(), Register, Value);
+  std::snprintf(Text, sizeof Text, "%s @0x%X <- 0x%X", Function.c_str(), Register, Value);
+  // QEMU writes the function in lower case; the summary's hexadecimal is upper case throughout.
+  for (char *At = Text; *At != 0 && *At != ' '; At++) {
+    *At = static_cast<char>(std::toupper(static_cast<unsigned char>(*At)));
+  }
   return Text;
 }
 
@@ -255,6 +309,10 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   for (const std::string &Path : {TracePath, ConsolePath, Com1Path, Com2Path}) {
     std::remove(Path.c_str());
   }
+  const std::string ModulePath = ModuleFileFor(Settings.ImagePath, Folder, Outcome.Error);
+  if (ModulePath.empty()) {
+    return false;
+  }
 
   std::string LoaderArgs = "divisor=" + std::to_string(Settings.Board.DivisorCode) + " bus=" + std::to_string(Settings.Board.Bus) +
                            " reg40=" + std::to_string(Settings.Board.Reg40) + " release=" + (Settings.Board.ReleaseHalts ? "1" : "0");
@@ -263,7 +321,7 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
 
   std::vector<std::string> Args = {Settings.QemuBinary, "-machine", "q35,hpet=off", "-accel", "tcg", "-nodefaults",
                                    "-display", "none", "-no-reboot", "-m", "64M",
-                                   "-kernel", Settings.LoaderPath, "-append", LoaderArgs, "-initrd", Settings.ImagePath,
+                                   "-kernel", Settings.LoaderPath, "-append", LoaderArgs, "-initrd", ModulePath,
                                    "-serial", "file:" + Com1Path, "-serial", "file:" + Com2Path,
                                    "-device", "edu,addr=0x16", "-device", "ich9-ahci,addr=0x17",
                                    "-device", "ich9-ahci,addr=0x18",
@@ -293,6 +351,7 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&Actions, 1, LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&Actions, 1, 2);
+  const StopSignals Stops;
   const auto Start = std::chrono::steady_clock::now();
   pid_t Child = 0;
   const int SpawnError = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
@@ -324,15 +383,17 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
     if (Done == Child) {
       break;
     }
-    if (!Settings.Gdb && std::chrono::steady_clock::now() - Start > std::chrono::seconds(Settings.TimeLimitSeconds)) {
+    // The limit holds in gdb mode too: a QEMU waiting for a debugger that never came is ended.
+    TimedOut = std::chrono::steady_clock::now() - Start > std::chrono::seconds(Settings.TimeLimitSeconds);
+    if (TimedOut || gStopSignal != 0) {
       kill(Child, SIGKILL);
       waitpid(Child, &Status, 0);
-      TimedOut = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   Outcome.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  Outcome.StopSignal = gStopSignal;
 
   const std::string Console = ReadFile(ConsolePath);
   ParseDebugConsole(Console, Outcome);
@@ -344,7 +405,11 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   NoteTransmitted(Com1Path, "COM1", Outcome.State);
   NoteTransmitted(Com2Path, "COM2", Outcome.State);
   if (!Outcome.Completed && Outcome.Error.empty()) {
-    if (TimedOut) {
+    if (Outcome.StopSignal != 0) {
+      Outcome.Error = std::string("ended by ") + (Outcome.StopSignal == SIGINT    ? "SIGINT"
+                                                  : Outcome.StopSignal == SIGTERM ? "SIGTERM"
+                                                                                  : "SIGHUP");
+    } else if (TimedOut) {
       Outcome.Error = "time limit of " + std::to_string(Settings.TimeLimitSeconds) + " s reached";
     } else if (Console.find("peiloader start") == std::string::npos) {
       const std::string Log = ReadFile(LogPath, 2000);

@@ -30,7 +30,7 @@ struct QemuSettings {
   BoardSettings Board = QemuBoardDefaults();
   std::string KeepFolder;  // keep the command line, trace, debug console and serial files here
   bool Gdb = false;        // start halted, with a gdb stub on a unix socket
-  unsigned TimeLimitSeconds = 20;
+  unsigned TimeLimitSeconds = 20;  // in gdb mode too
 };
 
 // One configuration write QEMU traced: "00:1f.0 @0x50 <- 0xfed08002".
@@ -46,6 +46,7 @@ struct QemuOutcome {
   double WallSeconds = 0;
   bool Completed = false;   // the loader's completion marker was seen
   std::string Error;        // why the run did not complete (or what the loader refused)
+  int StopSignal = 0;       // SIGINT, SIGTERM or SIGHUP ended the run: QEMU is gone, the caller passes it on
   BoardState State;
   std::vector<std::string> SinkTexts;
   std::uint32_t StackBytes = 0;
@@ -59,8 +60,10 @@ struct QemuOutcome {
   std::vector<QemuConfigWrite> ModuleConfigWrites;
 };
 
-// Starts QEMU and waits for it (at most the time limit). Returns false when
-// QEMU could not be started; a run that did not complete has Completed false
+// Starts QEMU and waits for it (at most the time limit, and no longer than a
+// SIGINT, SIGTERM or SIGHUP: QEMU is ended and the temporary folder removed
+// before it returns). ImagePath may name a PE32 image, a PEIM file or a
+// volume. Returns false when QEMU could not be started; a run that did not complete has Completed false
 // and Error set.
 bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome);
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <string>
 #include <vector>
@@ -125,14 +127,19 @@ TEST(Qemu, RunsThatCannotCompleteSayWhy) {
   EXPECT_NE(Outcome.Error.find("cannot start"), std::string::npos) << Outcome.Error;
   EXPECT_TRUE(std::filesystem::is_empty(Temporary));
 
-  // The loader refuses a file that is not a PE32 image: the link map is fine,
-  // the "image" is the map itself.
-  const CommandResult Result = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", PEI_LOADER, "--map",
-                                                             std::string(MODULE_IMAGE).replace(
-                                                                 std::string(MODULE_IMAGE).size() - 3, 3, "map"),
-                                                             "--loader", PEI_LOADER});
+  // A file of no kind qemu takes is named as such before QEMU starts; a
+  // broken PE32 image reaches the loader, which refuses it.
+  const std::string Map = std::string(MODULE_IMAGE).replace(std::string(MODULE_IMAGE).size() - 3, 3, "map");
+  const CommandResult Elf = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", PEI_LOADER, "--map", Map});
+  EXPECT_EQ(Elf.Exit, 4);
+  EXPECT_NE(Elf.Err.find(std::string(PEI_LOADER) + ": not a PE32 image, PEIM file or firmware volume: "),
+            std::string::npos)
+      << Elf.Err;
+  const std::string Broken = ScratchPath("broken.efi");
+  std::ofstream(Broken, std::ios::binary) << "MZ" << std::string(62, '\0');
+  const CommandResult Result = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", Broken, "--map", Map});
   EXPECT_EQ(Result.Exit, 4);
-  EXPECT_NE(Result.Err.find("did not complete: no MZ header"), std::string::npos) << Result.Err;
+  EXPECT_NE(Result.Err.find("did not complete: no PE signature"), std::string::npos) << Result.Err;
 
   const CommandResult Usage = RunCommandLine(PEI_SIM_PATH, {"qemu"});
   EXPECT_EQ(Usage.Exit, 2);
@@ -186,13 +193,33 @@ std::vector<std::string> SummaryLines(const std::string &Out, bool WithUarts) {
   return Lines;
 }
 
-TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheLoader) {
-  const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FV, "--loader", PEI_LOADER});
-  ASSERT_EQ(Qemu.Exit, 0) << Qemu.Err;
-  const CommandResult Board = RunCommandLine(PEI_SIM_PATH, {"run", "--image", ARTIFACT_FV, "--bus", "0", "--divisor-code", "3"});
-  EXPECT_EQ(SummaryLines(Qemu.Out, true), SummaryLines(Board.Out, true));
-  EXPECT_EQ(Qemu.Out.find("FAILED"), std::string::npos) << Qemu.Out;
+// The run command a QEMU run names in its heading, as words.
+std::vector<std::string> EqualRunCommand(const std::string &Out) {
+  const std::string Lead = "the virtual board in the same state: pei-sim ";
+  const std::size_t At = Out.find(Lead);
+  std::vector<std::string> Words;
+  std::istringstream Line(Out.substr(At + Lead.size(), Out.find('\n', At) - At - Lead.size()));
+  for (std::string Word; At != std::string::npos && Line >> Word;) {
+    Words.push_back(Word);
+  }
+  return Words;
+}
 
+TEST(Qemu, EveryKindOfFileRunsAndTheHeadingNamesTheEqualBoardRun) {
+  for (const char *File : {ARTIFACT_FV, ARTIFACT_FFS, MODULE_IMAGE}) {
+    SCOPED_TRACE(File);
+    const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", File, "--loader", PEI_LOADER});
+    ASSERT_EQ(Qemu.Exit, 0) << Qemu.Err;
+    EXPECT_EQ(Qemu.Out.rfind("QEMU q35 run of " + std::string(File) + "\n", 0), 0u) << Qemu.Out.substr(0, 200);
+    const std::vector<std::string> Run = EqualRunCommand(Qemu.Out);
+    ASSERT_EQ(Run, (std::vector<std::string>{"run", "--image", File, "--divisor-code", "3", "--bus", "0"}));
+    const CommandResult Board = RunCommandLine(PEI_SIM_PATH, Run);
+    EXPECT_EQ(SummaryLines(Qemu.Out, true), SummaryLines(Board.Out, true));
+    EXPECT_EQ(Qemu.Out.find("FAILED"), std::string::npos) << Qemu.Out;
+  }
+}
+
+TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheLoader) {
   // Without the PPI the loader does not call the module. (QEMU's UARTs reset
   // to divisor 12, the board's to 0: the UART lines are left out.)
   const CommandResult Missing =

@@ -3,6 +3,7 @@
 // from QEMU's devices, then the device checks and what QEMU's trace recorded.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,14 +30,36 @@ std::string DefaultLoaderPath() {
   return PEI_LOADER_BUILT;
 }
 
+// Each check with its verdict on its first line; what a check lists follows it.
 bool PrintChecks(const char *Heading, const std::vector<QemuCheck> &Checks) {
   std::printf("%s\n", Heading);
   bool All = true;
   for (const QemuCheck &C : Checks) {
-    std::printf("  %s: %s\n", C.Text.c_str(), C.Passed ? "ok" : "FAILED");
+    const std::size_t Break = C.Text.find('\n');
+    const std::string First = C.Text.substr(0, Break), Rest = Break == std::string::npos ? "" : C.Text.substr(Break);
+    std::printf("  %s: %s%s\n", First.c_str(), C.Passed ? "ok" : "FAILED", Rest.c_str());
     All = All && C.Passed;
   }
   return All;
+}
+
+// The run command that puts the virtual board in the state this QEMU run
+// starts from, so that the two summaries compare line for line.
+std::string EqualRunCommand(const QemuSettings &Settings) {
+  const BoardSettings &Board = Settings.Board;
+  char Text[64];
+  std::string Command = "pei-sim run --image " + Settings.ImagePath;
+  Command += " --divisor-code " + std::to_string(Board.DivisorCode) + " --bus " + std::to_string(Board.Bus);
+  if (Board.Reg40 != 0) {
+    std::snprintf(Text, sizeof Text, " --reg40 0x%02X", static_cast<unsigned>(Board.Reg40));
+    Command += Text;
+  }
+  Command += Board.PpiInstalled ? "" : " --no-ppi";
+  if (Board.PpiStatus) {
+    std::snprintf(Text, sizeof Text, " --ppi-status 0x%08X", static_cast<unsigned>(*Board.PpiStatus));
+    Command += Text;
+  }
+  return Command + (Board.ReleaseHalts ? " --release-halts" : "");
 }
 
 }  // namespace
@@ -44,7 +67,7 @@ bool PrintChecks(const char *Heading, const std::vector<QemuCheck> &Checks) {
 ExitStatus QemuCommand(const std::vector<std::string> &Args) {
   QemuSettings Settings;
   Settings.LoaderPath = DefaultLoaderPath();
-  bool Stats = false;
+  bool Stats = false, LimitGiven = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
     auto Value = [&]() -> const std::string & { return OptionValue(Args, Index); };
@@ -63,7 +86,8 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     } else if (Option == "--loader") {
       Settings.LoaderPath = Value();
     } else if (Option == "--time-limit") {
-      Settings.TimeLimitSeconds = static_cast<unsigned>(ParseUnsigned(Value(), 600, "time limit"));
+      Settings.TimeLimitSeconds = static_cast<unsigned>(ParseUnsigned(Value(), 3600, "time limit"));
+      LimitGiven = true;
     } else {
       throw UsageError("unknown option '" + Option + "'");
     }
@@ -72,10 +96,23 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     throw UsageError("qemu needs --image IMAGE");
   }
   if (Settings.TimeLimitSeconds == 0) {
-    throw UsageError("bad time limit: '0' (1 to 600 seconds)");
+    throw UsageError("bad time limit: '0' (1 to 3600 seconds)");
   }
+  if (Settings.Gdb && !LimitGiven) {
+    Settings.TimeLimitSeconds = 600;  // a debugging session, not a run: ten minutes unless asked otherwise
+  }
+  std::printf("QEMU q35 run of %s\nthe virtual board in the same state: %s\n\n", Settings.ImagePath.c_str(),
+              EqualRunCommand(Settings).c_str());
+  std::fflush(stdout);
   QemuOutcome Outcome;
-  if (!RunOnQemu(Settings, Outcome)) {
+  const bool Started = RunOnQemu(Settings, Outcome);
+  if (Outcome.StopSignal != 0) {
+    // QEMU is ended and the folder gone: end as the signal asked.
+    std::fprintf(stderr, "pei-sim: the QEMU run was %s\n", Outcome.Error.c_str());
+    std::signal(Outcome.StopSignal, SIG_DFL);
+    std::raise(Outcome.StopSignal);
+  }
+  if (!Started) {
     std::fprintf(stderr, "pei-sim: cannot run QEMU: %s\n", Outcome.Error.c_str());
     return ExitStatus::CannotRun;
   }
