@@ -45,7 +45,7 @@ std::vector<QemuCheck> TraceChecks(const QemuSettings &Settings, const QemuOutco
     Seen += "\n    " + Outcome.ModuleConfigWrites[Index].Text();
     Same = Same && Index < Expected.size() && Expected[Index].Text() == Outcome.ModuleConfigWrites[Index].Text();
   }
-  Checks.push_back({std::string("configuration writes in the described order:") + Seen, Same});
+  Checks.push_back({std::string("configuration writes in the described order") + Seen, Same});
   return Checks;
 }
 

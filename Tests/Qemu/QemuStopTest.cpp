@@ -93,6 +93,11 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
     ASSERT_GT(Child, 0);
     // The attach commands arrive at once through a pipe, not at exit.
     ASSERT_NE(Out.find("target remote " + Temporary + "/pei-sim-qemu-"), std::string::npos) << Out;
+    // QEMU, once its process has become QEMU (the spawn may still be on its way).
+    const auto Started = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty() && std::chrono::steady_clock::now() < Started) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     EXPECT_FALSE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
     kill(Child, Signal);
     int Status = 0;
