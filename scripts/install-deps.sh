@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libunicorn-dev libstb-dev
   valgrind gcovr python3-pefile
-  qemu-system-x86 fwupd
+  qemu-system-x86 gdb
+  fwupd uefitool-cli
 )
 # --no-install-recommends below is not optional: qemu-system-x86 recommends a
 # UEFI firmware image that must never be installed here; QEMU needs only the

@@ -61,7 +61,7 @@ TEST(Packaging, FwupdFindsThePeimTheSectionsAndThePe32) {
 
 TEST(Packaging, AHeaderChecksumOffByOneIsRefusedByFwupdAndInspect) {
   std::vector<std::uint8_t> File = Slurp(ARTIFACT_FFS);
-  File.at(0x10)++;
+  File.at(firmware_file::HeaderChecksum)++;
   const std::string BadFile = WriteCopy("bad-checksum.ffs", File);
   EXPECT_NE(RunCommandLine("fwupdtool", {"firmware-parse", BadFile, "efi-file"}).Exit, 0);
   const CommandResult Inspect = PeiSim({"inspect", BadFile});
@@ -69,11 +69,35 @@ TEST(Packaging, AHeaderChecksumOffByOneIsRefusedByFwupdAndInspect) {
   EXPECT_NE(Inspect.Err.find("header checksum"), std::string::npos) << Inspect.Err;
 
   std::vector<std::uint8_t> Volume = Slurp(ARTIFACT_FV);
-  Volume.at(0x32)++;
+  Volume.at(volume::Checksum)++;
   const std::string BadVolume = WriteCopy("bad-checksum.fv", Volume);
   EXPECT_NE(RunCommandLine("fwupdtool", {"firmware-parse", BadVolume, "efi-volume"}).Exit, 0);
   EXPECT_EQ(PeiSim({"inspect", BadVolume}).Exit, 1);
   EXPECT_EQ(PeiSim({"run", "--image", BadVolume}).Exit, 4);
+}
+
+// UEFITool's extractor judges the volume (it does not parse a PEIM file on
+// its own: fwupd judges that). It always exits 0, so its words are read.
+CommandResult UefiExtractReport(const std::string &Volume) {
+  CommandResult Result = RunCommandLine("UEFIExtract", {Volume, "report"});
+  std::ifstream Report(Volume + ".report.txt");
+  Result.Out += std::string((std::istreambuf_iterator<char>(Report)), std::istreambuf_iterator<char>());
+  return Result;
+}
+
+TEST(Packaging, UefiToolListsTheVolumeAndNamesABadFileChecksum) {
+  const CommandResult Good = UefiExtractReport(WriteCopy("uefitool.fv", Slurp(ARTIFACT_FV)));
+  for (const char *Row : {"| PEI module            | 00000048 |", "7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35 | SocPreInit",
+                          "| PEI dependency        | 00000060 |", "| PE32 image            | 00000078 |",
+                          "| UI                    |", "| Version               |"}) {
+    EXPECT_NE(Good.Out.find(Row), std::string::npos) << Row << "\n" << Good.Out;
+  }
+  EXPECT_EQ((Good.Out + Good.Err).find("invalid"), std::string::npos) << Good.Out << Good.Err;
+
+  std::vector<std::uint8_t> Volume = Slurp(ARTIFACT_FV);
+  Volume.at(volume::MinHeaderLength + firmware_file::HeaderChecksum)++;
+  const CommandResult Bad = UefiExtractReport(WriteCopy("uefitool-bad.fv", Volume));
+  EXPECT_NE((Bad.Out + Bad.Err).find("invalid header checksum"), std::string::npos) << Bad.Out << Bad.Err;
 }
 
 TEST(Packaging, HeaderChecksumsMatchTheKnownVectors) {
