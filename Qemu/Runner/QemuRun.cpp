@@ -188,26 +188,28 @@ std::string RefusalOf(const QemuSettings &Settings) {
   return "the loader did not dispatch the module";
 }
 
-// A SIGINT, SIGTERM or SIGHUP that arrived while QEMU ran: the wait ends QEMU
-// and the temporary folder goes before the caller passes the signal on.
+// A SIGINT, SIGTERM, SIGHUP or SIGPIPE (the reader of our output went away)
+// that arrived while QEMU ran: the wait ends QEMU and the temporary folder
+// goes before the caller passes the signal on.
 volatile sig_atomic_t gStopSignal = 0;
 void NoteStopSignal(int Signal) { gStopSignal = Signal; }
 
 // Takes the stop signals for the length of a run and gives them back after.
 struct StopSignals {
-  struct sigaction Old[3];
-  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+  static constexpr int kCount = sizeof kSignals / sizeof kSignals[0];
+  struct sigaction Old[kCount];
   StopSignals() {
     gStopSignal = 0;
     struct sigaction Action {};
     Action.sa_handler = NoteStopSignal;
     sigemptyset(&Action.sa_mask);
-    for (int Index = 0; Index < 3; Index++) {
+    for (int Index = 0; Index < kCount; Index++) {
       sigaction(kSignals[Index], &Action, &Old[Index]);
     }
   }
   ~StopSignals() {
-    for (int Index = 0; Index < 3; Index++) {
+    for (int Index = 0; Index < kCount; Index++) {
       sigaction(kSignals[Index], &Old[Index], nullptr);
     }
   }
@@ -408,7 +410,8 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
     if (Outcome.StopSignal != 0) {
       Outcome.Error = std::string("ended by ") + (Outcome.StopSignal == SIGINT    ? "SIGINT"
                                                   : Outcome.StopSignal == SIGTERM ? "SIGTERM"
-                                                                                  : "SIGHUP");
+                                                  : Outcome.StopSignal == SIGHUP  ? "SIGHUP"
+                                                                                  : "SIGPIPE");
     } else if (TimedOut) {
       Outcome.Error = "time limit of " + std::to_string(Settings.TimeLimitSeconds) + " s reached";
     } else if (Console.find("peiloader start") == std::string::npos) {
