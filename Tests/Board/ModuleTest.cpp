@@ -10,6 +10,8 @@
 #include "ExitStatus.h"
 #include "AssertionText.h"
 #include "BoardSummary.h"
+#include "Library/PrintLib.h"
+#include "StatusNames.h"
 #include "HostRun.h"
 #include "VirtualBoard.h"
 #include "ZodOdoRidaZar.h"
@@ -193,6 +195,23 @@ TEST(BoardSummary, UartTextsNameTheRateAndDivisorOnce) {
             "no line rate (divisor 0), 5 data bits, no parity, 1 stop bit, break off, divisor latch closed");
   EXPECT_EQ(UartSettingsText(UartState{0x07, 12}),
             "9600 bit/s (divisor 12), 8 data bits, no parity, 2 stop bits, break off, divisor latch closed");
+}
+
+}  // namespace
+
+namespace {
+
+// The summary names statuses from its own table (a judge does not ask the
+// module's engine); the two must agree on every status, named or not.
+TEST(BoardSummary, StatusNamesAgreeWithTheEngine) {
+  std::vector<std::uint32_t> Statuses = {0x7FFFFFFFu, 0x80000000u, 0x80000022u, 0xFFFFFFFFu};
+  for (std::uint32_t Code = 0; Code <= 7; Code++) Statuses.push_back(Code);
+  for (std::uint32_t Code = 1; Code <= 0x21; Code++) Statuses.push_back(0x80000000u | Code);
+  for (const std::uint32_t Status : Statuses) {
+    char Engine[64];
+    PrintAscii(Engine, sizeof Engine, "%r", Status);
+    EXPECT_EQ(StatusNameOf(Status), Engine) << std::hex << Status;
+  }
 }
 
 }  // namespace
