@@ -1,6 +1,7 @@
 // The names of EFI status values as the board's summary shows them. The board
 // judges the module, so it keeps its own table rather than asking the
-// module's engine; a test holds the two to the same names.
+// module's engine. The engine's test vectors take their expected names from
+// here, so the engine and this table are held to the same names.
 #ifndef BOARD_STATUS_NAMES_H_
 #define BOARD_STATUS_NAMES_H_
 

@@ -202,13 +202,9 @@ const FirmwareSection *FirmwareFile::Find(std::uint8_t SectionType) const {
 }
 
 std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
-  unsigned Sum = 0;
-  for (std::size_t Index = 0; Index < firmware_file::HeaderSize; Index++) {
-    if (Index != firmware_file::HeaderChecksum && Index != firmware_file::FileChecksum && Index != firmware_file::State) {
-      Sum += Header.at(Index);
-    }
-  }
-  return static_cast<std::uint8_t>(0x100 - (Sum & 0xFF));
+  std::vector<std::uint8_t> Copy(Header.begin(), Header.begin() + firmware_file::HeaderSize);
+  Copy[firmware_file::HeaderChecksum] = 0;
+  return static_cast<std::uint8_t>(0x100 - FileHeaderSum(Copy.data(), firmware_file::HeaderSize));
 }
 
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
@@ -278,6 +274,15 @@ std::optional<FirmwareFile> ParseFirmwareFile(const std::vector<std::uint8_t> &B
   return std::nullopt;
 }
 
+std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_t> &Bytes, const std::string &Name,
+                                                   std::string &Error) {
+  std::optional<FirmwareFile> File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+  if (!File) {
+    Error = Name + ": not a PE32 image, PEIM file or firmware volume: " + Error;
+  }
+  return File;
+}
+
 std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
   constexpr std::size_t kHeaderLength = volume::MinHeaderLength;
   static_assert(kHeaderLength % volume::kFileAlignment == 0, "the file follows the header at an 8-byte boundary");
@@ -293,11 +298,7 @@ std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
   Volume[volume::Revision] = volume::kRevision;
   WriteLe(&Volume[volume::BlockMap + volume::BlockCount], 4, Blocks);
   WriteLe(&Volume[volume::BlockMap + volume::BlockLength], 4, kVolumeBlockSize);  // then the {0, 0} terminator
-  unsigned Sum = 0;
-  for (std::size_t At = 0; At < kHeaderLength; At += 2) {
-    Sum += ReadLe16(&Volume[At]);
-  }
-  WriteLe(&Volume[volume::Checksum], 2, (0x10000 - (Sum & 0xFFFF)) & 0xFFFF);
+  WriteLe(&Volume[volume::Checksum], 2, 0x10000 - VolumeHeaderSum(Volume.data(), kHeaderLength));
   std::copy(File.begin(), File.end(), Volume.begin() + kHeaderLength);
   return Volume;
 }
@@ -320,13 +321,8 @@ std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t
   Volume.HeaderLength = static_cast<std::uint16_t>(Info.HeaderLength);
   Volume.Checksum = Info.Checksum;
   Volume.Revision = Info.Revision;
-  for (std::size_t At = volume::BlockMap; At + volume::BlockEntrySize <= Info.HeaderLength;
-       At += volume::BlockEntrySize) {
-    const std::uint32_t Count = ReadLe32(&Bytes[At + volume::BlockCount]);
-    const std::uint32_t Length = ReadLe32(&Bytes[At + volume::BlockLength]);
-    if (Count == 0 && Length == 0) {
-      break;
-    }
+  UINT32 Count, Length;
+  for (UINT32 Index = 0; VolumeBlockAt(Bytes.data(), Info.HeaderLength, Index, Count, Length); Index++) {
     Volume.Blocks.emplace_back(Count, Length);
   }
   UINT32 Cursor = 0;

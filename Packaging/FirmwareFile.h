@@ -87,6 +87,12 @@ std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, c
 std::optional<FirmwareFile> ParseFirmwareFile(const std::vector<std::uint8_t> &Bytes, std::size_t At,
                                               std::size_t Limit, std::string &Error);
 
+// A file a user named as a module that is neither a PE32 image nor a volume,
+// read as a PEIM file. A refusal says first what the file was expected to be:
+// "NAME: not a PE32 image, PEIM file or firmware volume: <the fault>".
+std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_t> &Bytes, const std::string &Name,
+                                                   std::string &Error);
+
 // --- Volumes ----------------------------------------------------------------
 constexpr std::uint32_t kVolumeBlockSize = 0x1000;
 

@@ -227,9 +227,7 @@ std::string ModuleFileFor(const std::string &Path, const std::string &Folder, st
   if (Kind != "file") {
     return Path;
   }
-  const std::optional<FirmwareFile> File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
-  if (!File) {
-    Error = Path + ": not a PE32 image, PEIM file or firmware volume: " + Error;
+  if (!ParseFileNamedAsModule(Bytes, Path, Error)) {
     return "";
   }
   const std::string VolumePath = Folder + "/module.fv";

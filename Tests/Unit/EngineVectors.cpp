@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Layout/Guids.h"
+#include "StatusNames.h"
 
 namespace {
 
@@ -12,19 +13,6 @@ const EFI_GUID kGuid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
 const EFI_GUID &kBusInfo = gBusInfoPpiGuid;
 const EFI_TIME kTime = {2024, 7, 4, 13, 5, 59, 0, 123, 60, 1, 0};
 const EFI_TIME kTimeExtremes = {65535, 255, 255, 255, 255, 0, 0, 0, 0, 0, 0};
-
-// Every status name, written out here rather than taken from the engine's
-// table, so a wrong letter in either is caught.
-const char *const kWarningNames[] = {"Success",          "Warning Unknown Glyph",    "Warning Delete Failure",
-                                     "Warning Write Failure", "Warning Buffer Too Small", "Warning Stale Data"};
-const char *const kErrorNames[] = {
-    "Load Error",       "Invalid Parameter", "Unsupported",        "Bad Buffer Size",   "Buffer Too Small",
-    "Not Ready",        "Device Error",      "Write Protected",    "Out of Resources",  "Volume Corrupt",
-    "Volume Full",      "No Media",          "Media changed",      "Not Found",         "Access Denied",
-    "No Response",      "No mapping",        "Time out",           "Not started",       "Already started",
-    "Aborted",          "ICMP Error",        "TFTP Error",         "Protocol Error",    "Incompatible Version",
-    "Security Violation", "CRC Error",       "End of Media",       "Reserved (29)",     "Reserved (30)",
-    "End of File",      "Invalid Language",  "Compromised Data"};
 
 std::vector<EngineVector> Build() {
   std::vector<EngineVector> Table = {
@@ -261,10 +249,10 @@ std::vector<EngineVector> Build() {
       {"bug classes", 256, "%x|%d", A(0x1122334455667788ull, 9u), "55667788|9"},
   };
   for (unsigned Value = 0; Value < 6; Value++) {
-    Table.push_back({"status", 256, "%r", A(Value), kWarningNames[Value]});
+    Table.push_back({"status", 256, "%r", A(Value), StatusNameOf(Value)});
   }
   for (unsigned Code = 1; Code <= 33; Code++) {
-    Table.push_back({"status", 256, "%r", A(0x80000000u | Code), kErrorNames[Code - 1]});
+    Table.push_back({"status", 256, "%r", A(0x80000000u | Code), StatusNameOf(0x80000000u | Code)});
   }
   return Table;
 }

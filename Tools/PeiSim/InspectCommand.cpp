@@ -185,10 +185,9 @@ ExitStatus InspectCommand(const std::vector<std::string> &Args) {
     }
     return Status;
   }
-  const auto File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+  const auto File = ParseFileNamedAsModule(Bytes, Args[0], Error);
   if (!File) {
-    std::fprintf(stderr, "pei-sim: %s: not a PE32 image, PEIM file or firmware volume: %s\n", Args[0].c_str(),
-                 Error.c_str());
+    std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
     return ExitStatus::Failed;
   }
   std::printf("PEIM file: %s (%zu bytes)\n", Args[0].c_str(), Bytes.size());

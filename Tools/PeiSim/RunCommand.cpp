@@ -42,10 +42,8 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
       return false;
     }
   } else if (Kind == "file") {
-    File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
+    File = ParseFileNamedAsModule(Bytes, Run.ImagePath, Error);
     if (!File) {
-      // What was expected first, then why this is none of it.
-      Error = Run.ImagePath + ": not a PE32 image, PEIM file or firmware volume: " + Error;
       return false;
     }
   }

@@ -34,14 +34,15 @@ enum LAYOUT_CHECK : UINT32 {
   SECTION_CUT,        // fewer than 4 bytes are left in the file
   SECTION_EXT_CUT,    // an extended header does not fit
   SECTION_SIZE,       // Value: the size; Low to High: its range
-  // Dependency expression; At: the byte of the opcode.
+  // Dependency expression; At: the byte of the opcode, Value: the opcode,
+  // Low: the values on the stack before it.
   DEPEX_PUSH_CUT,     // PUSH with fewer than 16 GUID bytes after it
   DEPEX_OVERFLOW,     // more than 64 values
-  DEPEX_UNDERFLOW,    // Value: the opcode; Low: the values on the stack
-  DEPEX_END_DEPTH,    // Value: the values on the stack at END
-  DEPEX_NOT_IN_PEI,   // Value: BEFORE, AFTER or SOR
-  DEPEX_UNKNOWN,      // Value: the opcode
-  DEPEX_NO_END,
+  DEPEX_UNDERFLOW,    // AND, OR or NOT with too few values
+  DEPEX_END_DEPTH,    // END with other than one value
+  DEPEX_NOT_IN_PEI,   // BEFORE, AFTER or SOR
+  DEPEX_UNKNOWN,      // no opcode at all
+  DEPEX_NO_END,       // At: the size of the expression
   // PE32 image. At: the offset of the structure at fault.
   PE_DOS_CUT,         // Value: the file's size
   PE_NO_MZ,
@@ -86,6 +87,12 @@ struct VOLUME_INFO {
   BOOLEAN Ffs2;  // FFS2 file system: files are walked
 };
 
+// The 16-bit sum of a volume header's words: 0 when its checksum is right.
+UINT16 VolumeHeaderSum(const UINT8 *Header, UINT32 HeaderLength);
+// Entry Index of the block map of a checked header; false at its {0, 0} end
+// or the end of the header.
+BOOLEAN VolumeBlockAt(const UINT8 *Bytes, UINT32 HeaderLength, UINT32 Index, UINT32 &Count, UINT32 &Length);
+
 // True when Bytes start with a volume header's signature.
 BOOLEAN LooksLikeVolume(const UINT8 *Bytes, UINT32 Size);
 BOOLEAN CheckVolumeHeader(const UINT8 *Bytes, UINT32 Size, VOLUME_INFO &Volume, LAYOUT_FAULT &Fault);
@@ -96,6 +103,10 @@ struct FILE_INFO {
   UINT32 HeaderSize;  // 24, or 32 for a large file
   UINT8 Type, Attributes, State, HeaderChecksum, FileChecksum;
 };
+
+// The 8-bit sum of a file header: every byte but the file checksum and the
+// state, which change after the header checksum is set; 0 when it is right.
+UINT8 FileHeaderSum(const UINT8 *Header, UINT32 HeaderSize);
 
 // The file at Bytes[At..], which must end by Limit: header, size and checksums.
 BOOLEAN CheckFile(const UINT8 *Bytes, UINT32 At, UINT32 Limit, FILE_INFO &File, LAYOUT_FAULT &Fault);

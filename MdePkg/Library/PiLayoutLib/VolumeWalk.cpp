@@ -18,11 +18,11 @@ BOOLEAN End(LAYOUT_FAULT &Fault) {
   return false;
 }
 
-// The 8-bit sum of a file header: every byte but the file checksum and the
-// state, which change after the header checksum is set.
-UINT8 FileHeaderSum(const UINT8 *Header, UINT32 Size) {
+}  // namespace
+
+UINT8 FileHeaderSum(const UINT8 *Header, UINT32 HeaderSize) {
   UINT32 Sum = 0;
-  for (UINT32 Index = 0; Index < Size; Index++) {
+  for (UINT32 Index = 0; Index < HeaderSize; Index++) {
     if (Index != firmware_file::FileChecksum && Index != firmware_file::State) {
       Sum += Header[Index];
     }
@@ -30,7 +30,23 @@ UINT8 FileHeaderSum(const UINT8 *Header, UINT32 Size) {
   return static_cast<UINT8>(Sum);
 }
 
-}  // namespace
+UINT16 VolumeHeaderSum(const UINT8 *Header, UINT32 HeaderLength) {
+  UINT32 Sum = 0;
+  for (UINT32 At = 0; At + 2 <= HeaderLength; At += 2) {
+    Sum += ReadLe16(Header + At);
+  }
+  return static_cast<UINT16>(Sum);
+}
+
+BOOLEAN VolumeBlockAt(const UINT8 *Bytes, UINT32 HeaderLength, UINT32 Index, UINT32 &Count, UINT32 &Length) {
+  const UINT64 At = volume::BlockMap + static_cast<UINT64>(Index) * volume::BlockEntrySize;
+  if (At + volume::BlockEntrySize > HeaderLength) {
+    return false;
+  }
+  Count = ReadLe32(Bytes + At + volume::BlockCount);
+  Length = ReadLe32(Bytes + At + volume::BlockLength);
+  return Count != 0 || Length != 0;
+}
 
 BOOLEAN LooksLikeVolume(const UINT8 *Bytes, UINT32 Size) {
   return Size >= volume::Signature + 4 && ReadLe32(Bytes + volume::Signature) == volume::kSignature;
@@ -63,23 +79,16 @@ BOOLEAN CheckVolumeHeader(const UINT8 *Bytes, UINT32 Size, VOLUME_INFO &Volume, 
     return Refuse(Fault, FV_EXT_HEADER, 0, ExtHeader);
   }
   Volume.Checksum = ReadLe16(Bytes + volume::Checksum);
-  UINT32 Sum = 0;
-  for (UINT32 At = 0; At < Volume.HeaderLength; At += 2) {
-    Sum += ReadLe16(Bytes + At);
-  }
-  if ((Sum & 0xFFFF) != 0) {
-    return Refuse(Fault, FV_CHECKSUM, 0, Volume.Checksum, Sum & 0xFFFF);
+  const UINT16 Sum = VolumeHeaderSum(Bytes, Volume.HeaderLength);
+  if (Sum != 0) {
+    return Refuse(Fault, FV_CHECKSUM, 0, Volume.Checksum, Sum);
   }
   // The blocks must cover the volume; counting stops once they do, so no
   // number of entries can make the sum wrap.
   UINT64 Covered = 0;
-  for (UINT32 At = volume::BlockMap; At + volume::BlockEntrySize <= Volume.HeaderLength && Covered < Length;
-       At += volume::BlockEntrySize) {
-    const UINT32 Count = ReadLe32(Bytes + At + volume::BlockCount);
-    const UINT32 BlockLength = ReadLe32(Bytes + At + volume::BlockLength);
-    if (Count == 0 && BlockLength == 0) {
-      break;
-    }
+  UINT32 Count, BlockLength;
+  for (UINT32 Index = 0; Covered < Length && VolumeBlockAt(Bytes, Volume.HeaderLength, Index, Count, BlockLength);
+       Index++) {
     Covered += static_cast<UINT64>(Count) * BlockLength;
   }
   if (Covered < Length) {
@@ -158,7 +167,9 @@ BOOLEAN NextFile(const UINT8 *Bytes, const VOLUME_INFO &Volume, UINT32 &Cursor, 
   return true;
 }
 
-BOOLEAN FileHoldsSections(const FILE_INFO &File) { return File.Type != firmware_file::kTypePad && File.Type != firmware_file::kTypeRaw; }
+BOOLEAN FileHoldsSections(const FILE_INFO &File) {
+  return File.Type != firmware_file::kTypePad && File.Type != firmware_file::kTypeRaw;
+}
 
 BOOLEAN NextSection(const UINT8 *Bytes, const FILE_INFO &File, UINT32 &Cursor, SECTION_INFO &Section,
                     LAYOUT_FAULT &Fault) {
