@@ -257,6 +257,15 @@ std::string SectionFlagsText(std::uint32_t Characteristics) {
   return Text;
 }
 
+bool ExecutesInPlace(const PeImage &Image) {
+  for (const PeSection &Section : Image.Sections) {
+    if (Section.RawSize != 0 && Section.RawOffset != Section.VirtualAddress) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   std::vector<std::string> Broken;
   auto Expect = [&Broken](bool Holds, const std::string &What) {
@@ -272,6 +281,7 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   Expect(!Image.HighLowRelocations.empty(), "no base relocations");
   Expect(Image.OtherRelocations.empty(), "base relocations other than HIGHLOW");
   Expect(Image.ImportDirectorySize == 0 && Image.Imports.empty(), "has an import table");
+  Expect(ExecutesInPlace(Image), "a section's file offset is not its RVA: it cannot execute in place");
   // Code, constants and variables share the one section: executable and writable.
   using namespace pe32::section_flags;
   const std::uint32_t Merged = kCode | kExecute | kRead | kWrite;

@@ -53,6 +53,10 @@ std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBa
 // Section flags as text: "code, initialized data, execute, read, write".
 std::string SectionFlagsText(std::uint32_t Characteristics);
 
+// True when every section's raw data lies in the file at its RVA: the file
+// runs as it lies in flash, once rebased to where it lies.
+bool ExecutesInPlace(const PeImage &Image);
+
 // The module image's contract. Returns one line for each property that
 // breaks it; empty when the image is a conforming module image.
 std::vector<std::string> CheckModuleImageContract(const PeImage &Image);

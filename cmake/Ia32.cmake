@@ -56,9 +56,9 @@ function(add_ia32_image target)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${out_name}.map)
   add_custom_command(
     OUTPUT ${out} ${map}
-    COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${out}.linked;/map:${map};/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${objects}"
+    COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${out}.linked;/map:${map}.linked;/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${objects}"
             -P ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake
-    COMMAND $<TARGET_FILE:pe-compact> ${out}.linked ${out}
+    COMMAND $<TARGET_FILE:pe-compact> ${out}.linked ${out} ${map}.linked ${map}
     DEPENDS ${objects} ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake pe-compact
     COMMENT "Linking IA-32 image ${IMG_OUTPUT}"
     VERBATIM)

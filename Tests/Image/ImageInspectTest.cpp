@@ -57,12 +57,39 @@ TEST(ImageInspect, ModuleImageMeetsItsContract) {
   EXPECT_EQ(Field(Inspect.Out, "relocations"), std::to_string(HighLow) + " HIGHLOW");
 }
 
+// Every image we build executes in place: pei-sim says so, and python3-pefile,
+// a reader of its own, finds each section at its RVA in the file, every base
+// relocation inside the image, and the entry point inside .text.
+TEST(ImageInspect, EveryImageExecutesInPlace) {
+  const char *const kCheck =
+      "import pefile, sys\n"
+      "pe = pefile.PE(sys.argv[1])\n"
+      "size = pe.OPTIONAL_HEADER.SizeOfImage\n"
+      "for s in pe.sections:\n"
+      "    if s.PointerToRawData != s.VirtualAddress: sys.exit('section at file offset %#x, RVA %#x' % (s.PointerToRawData, s.VirtualAddress))\n"
+      "sites = [e.rva for b in pe.DIRECTORY_ENTRY_BASERELOC for e in b.entries if e.type == 3]\n"
+      "if not sites or max(sites) + 4 > size: sys.exit('relocation outside the image')\n"
+      "text = pe.sections[0]\n"
+      "entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint\n"
+      "if not text.VirtualAddress <= entry < text.VirtualAddress + text.Misc_VirtualSize: sys.exit('entry outside .text')\n"
+      "print(len(sites))\n";
+  for (const char *Image : {MODULE_IMAGE, DEBUG_LEVEL_IMAGE, ENGINE_IMAGE}) {
+    SCOPED_TRACE(Image);
+    const CommandResult Inspect = PeiSim({"inspect", Image});
+    EXPECT_EQ(Field(Inspect.Out, "executes in place"), "yes (every section's file offset is its RVA)");
+    const CommandResult Pefile = RunCommandLine("/usr/bin/python3", {"-c", kCheck, Image});
+    EXPECT_EQ(Pefile.Exit, 0) << Pefile.Err;
+    EXPECT_EQ(Pefile.Out, Field(Inspect.Out, "relocations").substr(0, Pefile.Out.size() - 1) + "\n");
+  }
+}
+
 TEST(ImageInspect, BrokenPropertiesAreNamed) {
   std::ifstream In(MODULE_IMAGE, std::ios::binary);
   std::vector<std::uint8_t> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
   const PeFields Fields = FieldsOf(Bytes);
   Bytes.at(Fields.OptionalHeader(pe32::optional_header::Subsystem)) = 10;           // EFI application
   Bytes.at(Fields.OptionalHeader(pe32::optional_header::SectionAlignment)) = 0x40;  // 64
+  Bytes.at(Fields.Section(0, pe32::section_header::VirtualAddress)) -= 0x20;  // .text no longer at its file offset
   const std::string Patched = ScratchPath("patched.efi");
   std::ofstream(Patched, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
                                                  static_cast<std::streamsize>(Bytes.size()));
@@ -70,6 +97,8 @@ TEST(ImageInspect, BrokenPropertiesAreNamed) {
   EXPECT_EQ(Inspect.Exit, 1);
   EXPECT_NE(Inspect.Out.find("contract broken: subsystem is not EFI boot service driver (11)"), std::string::npos);
   EXPECT_NE(Inspect.Out.find("contract broken: section alignment is not 32"), std::string::npos);
+  EXPECT_NE(Inspect.Out.find("executes in place: no"), std::string::npos);
+  EXPECT_NE(Inspect.Out.find("contract broken: a section's file offset is not its RVA"), std::string::npos);
 
   const CommandResult Engine = PeiSim({"inspect", ENGINE_IMAGE});
   EXPECT_EQ(Engine.Exit, 1);

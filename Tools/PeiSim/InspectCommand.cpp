@@ -64,6 +64,10 @@ ExitStatus InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, c
            std::to_string(Section.VirtualSize) + " raw " + std::to_string(Section.RawSize) + " flags " +
            Hex32(Section.Characteristics) + " (" + SectionFlagsText(Section.Characteristics) + ")\n";
   }
+  Out += std::string("executes in place: ") +
+         (ExecutesInPlace(*Image) ? "yes (every section's file offset is its RVA)"
+                                  : "no (a section's file offset is not its RVA)") +
+         "\n";
   Out += "relocations: " + std::to_string(Image->HighLowRelocations.size()) + " HIGHLOW";
   for (const std::string &Other : Image->OtherRelocations) {
     Out += ", " + Other;

@@ -98,7 +98,8 @@ const char kInspectHelp[] =
     "1 when a file cannot be read or taken apart, and, with a\n"
     "'contract broken:' line for each, when a property breaks the module image's\n"
     "contract (PE32 IA-32, subsystem 11, alignments 32, image base 0, HIGHLOW base\n"
-    "relocations, no imports, one code+data section, entry ModuleEntry); else 0.\n";
+    "relocations, no imports, one code+data section, every section at its RVA in the\n"
+    "file so that it executes in place, entry ModuleEntry); else 0.\n";
 
 const char kReportHelp[] =
     "report: the budgets of the real image under emulation: its size, the\n"

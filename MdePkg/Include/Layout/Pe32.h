@@ -35,6 +35,7 @@ namespace optional_header {  // PE32 (not PE32+)
 inline constexpr UINT32 Magic = 0;
 inline constexpr UINT32 AddressOfEntryPoint = 16;
 inline constexpr UINT32 BaseOfCode = 20;
+inline constexpr UINT32 BaseOfData = 24;
 inline constexpr UINT32 ImageBase = 28;
 inline constexpr UINT32 SectionAlignment = 32;
 inline constexpr UINT32 FileAlignment = 36;
@@ -51,6 +52,7 @@ inline constexpr UINT32 VirtualAddress = 0;
 inline constexpr UINT32 Size = 4;
 inline constexpr UINT32 EntrySize = 8;
 inline constexpr UINT32 kImport = 1;
+inline constexpr UINT32 kSecurity = 4;  // its "RVA" is a file offset
 inline constexpr UINT32 kBaseRelocation = 5;
 inline constexpr UINT32 kDebug = 6;
 inline constexpr UINT32 kMaxEntries = 16;
