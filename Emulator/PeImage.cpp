@@ -8,6 +8,7 @@
 
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
+#include "Layout/Te.h"
 #include "Library/PiLayoutLib.h"
 
 namespace {
@@ -40,6 +41,11 @@ std::string SectionName(const std::vector<std::uint8_t> &Bytes, std::uint64_t He
 // The words for a fault the layout library found in the image.
 std::string PeFaultText(const LAYOUT_FAULT &F, const std::vector<std::uint8_t> &Bytes) {
   switch (F.Check) {
+    case TE_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a TE header (40)";
+    case TE_SIGNATURE: return "no TE signature (" + HexText(F.Value) + ", VZ is 0x5A56)";
+    case TE_STRIPPED_SIZE:
+      return "TE StrippedSize " + HexText(F.Value) + " is out of range (" + HexText(F.Low) + " to " + HexText(F.High) +
+             ": the PE headers, and no more than puts the first section after the section table)";
     case PE_DOS_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a DOS header (64)";
     case PE_NO_MZ: return "no MZ header";
     case PE_LFANEW:
@@ -149,9 +155,12 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
     Error = PeFaultText(Fault, Image.File);
     return std::nullopt;
   };
-  if (!CheckPe32Headers(File, Size, kMaxImageFile, Info, Fault)) {
+  Image.Te = Size >= 2 && ReadLe16(File + te::Signature) == te::kSignature;
+  if (Image.Te ? !CheckTeHeaders(File, Size, kMaxImageFile, Info, Fault)
+               : !CheckPe32Headers(File, Size, kMaxImageFile, Info, Fault)) {
     return Refused();
   }
+  Image.StrippedSize = Info.StrippedSize;
   Image.Machine = Info.Machine;
   Image.FileCharacteristics = Info.Characteristics;
   Image.Magic = Info.Magic;
@@ -174,7 +183,7 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
     }
     Image.Sections.push_back({SectionName(Image.File, Section.HeaderOffset), Section.VirtualAddress,
                               Section.VirtualSize, Section.RawOffset, Section.RawSize, Section.LoadedSize,
-                              Section.Characteristics});
+                              Section.PointerToRawData, Section.Characteristics});
   }
   PE32_RELOCATION_CURSOR Cursor{};
   UINT32 Type, Target;
@@ -259,7 +268,7 @@ std::string SectionFlagsText(std::uint32_t Characteristics) {
 
 bool ExecutesInPlace(const PeImage &Image) {
   for (const PeSection &Section : Image.Sections) {
-    if (Section.RawSize != 0 && Section.RawOffset != Section.VirtualAddress) {
+    if (Section.RawSize != 0 && Section.PointerToRawData != Section.VirtualAddress) {
       return false;
     }
   }
@@ -275,9 +284,10 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   };
   Expect(Image.Machine == pe32::kMachineI386, "machine is not IA-32 (0x14C)");
   Expect(Image.Subsystem == pe32::kSubsystemEfiBootServiceDriver, "subsystem is not EFI boot service driver (11)");
-  Expect(Image.SectionAlignment == 32, "section alignment is not 32");
-  Expect(Image.FileAlignment == 32, "file alignment is not 32");
-  Expect(Image.ImageBase == 0, "image base is not 0");
+  // A TE image has no alignments, and is rebased to where it runs.
+  Expect(Image.Te || Image.SectionAlignment == 32, "section alignment is not 32");
+  Expect(Image.Te || Image.FileAlignment == 32, "file alignment is not 32");
+  Expect(Image.Te || Image.ImageBase == 0, "image base is not 0");
   Expect(!Image.HighLowRelocations.empty(), "no base relocations");
   Expect(Image.OtherRelocations.empty(), "base relocations other than HIGHLOW");
   Expect(Image.ImportDirectorySize == 0 && Image.Imports.empty(), "has an import table");

@@ -1,5 +1,6 @@
-// A reader for PE32 images: headers, sections, base relocations and imports,
-// as far as loading and checking the module image need them.
+// A reader for PE32 images and their TE form: headers, sections, base
+// relocations and imports, as far as loading and checking the module image
+// need them.
 #ifndef EMULATOR_PE_IMAGE_H_
 #define EMULATOR_PE_IMAGE_H_
 
@@ -15,11 +16,14 @@ struct PeSection {
   std::uint32_t RawOffset = 0;
   std::uint32_t RawSize = 0;
   std::uint32_t LoadedSize = 0;  // what is copied into the image
+  std::uint32_t PointerToRawData = 0;  // as the header says (RawOffset: where the data lies in this file)
   std::uint32_t Characteristics = 0;
 };
 
 struct PeImage {
   std::vector<std::uint8_t> File;
+  bool Te = false;                // a TE image: no alignments or optional header
+  std::uint32_t StrippedSize = 0;  // TE: the PE headers its header replaced
   std::uint16_t Machine = 0;
   std::uint16_t FileCharacteristics = 0;
   std::uint16_t Magic = 0;  // 0x10B for PE32

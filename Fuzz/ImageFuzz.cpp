@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size
   // Volumes and PEIM files first go through their own readers and the
   // dependency expression evaluator; their PE32 section then goes on.
   const std::string Kind = KindOfFirmware(Bytes);
-  if (Kind != "pe32") {
+  if (Kind != "image") {
     std::optional<FirmwareFile> File;
     if (Kind == "volume") {
       const auto Volume = ParseFirmwareVolume(Bytes, Error);
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *Data, std::size_t Size
         std::abort();
       }
     }
-    const FirmwareSection *Pe32 = File->Find(section::kPe32);
+    const FirmwareSection *Pe32 = File->FindImage();
     if (Pe32 == nullptr) {
       return 0;
     }

@@ -5,6 +5,7 @@
 
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
+#include "Layout/Te.h"
 
 namespace {
 
@@ -201,6 +202,11 @@ const FirmwareSection *FirmwareFile::Find(std::uint8_t SectionType) const {
   return nullptr;
 }
 
+const FirmwareSection *FirmwareFile::FindImage() const {
+  const FirmwareSection *Pe32 = Find(section::kPe32);
+  return Pe32 != nullptr ? Pe32 : Find(section::kTe);
+}
+
 std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
   std::vector<std::uint8_t> Copy(Header.begin(), Header.begin() + firmware_file::HeaderSize);
   Copy[firmware_file::HeaderChecksum] = 0;
@@ -209,10 +215,11 @@ std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
 
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
                                         const std::string &Version) {
+  const bool IsTeImage = Pe32.size() >= 2 && ReadLe16(Pe32.data()) == te::kSignature;
   std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
   Append(VersionPayload, Utf16(Version));
   const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, ModuleDependencyExpression()),
-                                                Section(section::kPe32, Pe32),
+                                                Section(IsTeImage ? section::kTe : section::kPe32, Pe32),
                                                 Section(section::kUserInterface, Utf16(Name)),
                                                 Section(section::kVersion, VersionPayload)};
   std::vector<std::uint8_t> File(firmware_file::HeaderSize, 0);
@@ -278,7 +285,7 @@ std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_
                                                    std::string &Error) {
   std::optional<FirmwareFile> File = ParseFirmwareFile(Bytes, 0, Bytes.size(), Error);
   if (!File) {
-    Error = Name + ": not a PE32 image, PEIM file or firmware volume: " + Error;
+    Error = Name + ": not a PE32 or TE image, PEIM file or firmware volume: " + Error;
   }
   return File;
 }
@@ -341,8 +348,8 @@ std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t
 }
 
 std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes) {
-  if (Bytes.size() >= 2 && ReadLe16(Bytes.data()) == pe32::dos::kMagic) {
-    return "pe32";
+  if (Bytes.size() >= 2 && (ReadLe16(Bytes.data()) == pe32::dos::kMagic || ReadLe16(Bytes.data()) == te::kSignature)) {
+    return "image";
   }
   if (LooksLikeVolume(Bytes.data(), static_cast<UINT32>(std::min<std::size_t>(Bytes.size(), UINT32_MAX)))) {
     return "volume";

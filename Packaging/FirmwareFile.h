@@ -71,14 +71,17 @@ struct FirmwareFile {
   std::uint32_t Size = 0;
   std::vector<FirmwareSection> Sections;
   const FirmwareSection *Find(std::uint8_t Type) const;
+  // The executable section: PE32, else TE.
+  const FirmwareSection *FindImage() const;
 };
 
 // The header checksum byte of a 24-byte file header (its own byte, the file
 // checksum and the state are not counted).
 std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header);
 
-// The PEIM file: dependency expression, PE32 (the image byte for byte), user
-// interface Name and version Version, in this order.
+// The PEIM file: dependency expression, PE32 or TE (the image byte for byte,
+// its section type by its form), user interface Name and version Version, in
+// this order.
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
                                         const std::string &Version);
 
@@ -89,7 +92,7 @@ std::optional<FirmwareFile> ParseFirmwareFile(const std::vector<std::uint8_t> &B
 
 // A file a user named as a module that is neither a PE32 image nor a volume,
 // read as a PEIM file. A refusal says first what the file was expected to be:
-// "NAME: not a PE32 image, PEIM file or firmware volume: <the fault>".
+// "NAME: not a PE32 or TE image, PEIM file or firmware volume: <the fault>".
 std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_t> &Bytes, const std::string &Name,
                                                    std::string &Error);
 
@@ -112,7 +115,8 @@ struct FirmwareVolume {
 
 std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t> &Bytes, std::string &Error);
 
-// What a file holds by its content: "volume", "file" or "pe32" (anything else
+// What a file holds by its content: "volume", "file" or "image" (a PE32 or
+// TE image; anything else
 // is tried as a file).
 std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes);
 

@@ -1,7 +1,8 @@
 // pei-pack: wraps the module image into its PEIM file and that into a
 // firmware volume. Same input, same bytes: nothing of the build's time or
 // place goes in.
-// Usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv
+// and, given OUT.te, writes the image's TE form (as linked, base 0) too.
+// Usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv [OUT.te]
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "FirmwareFile.h"
+#include "ImageForms.h"
 
 namespace {
 
@@ -21,8 +23,8 @@ bool WriteFile(const std::string &Path, const std::vector<std::uint8_t> &Bytes) 
 }  // namespace
 
 int main(int Argc, char **Argv) {
-  if (Argc != 5) {
-    std::fprintf(stderr, "usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv\n");
+  if (Argc != 5 && Argc != 6) {
+    std::fprintf(stderr, "usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv [OUT.te]\n");
     return 2;
   }
   std::ifstream In(Argv[1], std::ios::binary);
@@ -35,6 +37,14 @@ int main(int Argc, char **Argv) {
   if (!WriteFile(Argv[3], File) || !WriteFile(Argv[4], BuildVolume(File))) {
     std::fprintf(stderr, "pei-pack: cannot write %s or %s\n", Argv[3], Argv[4]);
     return 1;
+  }
+  if (Argc == 6) {
+    std::string Error;
+    const auto Te = ToTe(Image, Error);
+    if (!Te || !WriteFile(Argv[5], *Te)) {
+      std::fprintf(stderr, "pei-pack: %s: no TE form: %s\n", Argv[1], Te ? "cannot write it" : Error.c_str());
+      return 1;
+    }
   }
   return 0;
 }

@@ -75,10 +75,11 @@ add_ia32_image(socpreinit_image
 # volume holding it, beside the image.
 set(SOC_FFS ${CMAKE_BINARY_DIR}/SocPreInit.ffs)
 set(SOC_FV ${CMAKE_BINARY_DIR}/SocPreInit.fv)
+set(SOC_TE ${CMAKE_BINARY_DIR}/SocPreInit.te)  # the TE form, base 0 (not installed: the ROM build rebases it)
 add_custom_command(
-  OUTPUT ${SOC_FFS} ${SOC_FV}
-  COMMAND $<TARGET_FILE:pei-pack> ${CMAKE_BINARY_DIR}/SocPreInit.efi ${PROJECT_VERSION} ${SOC_FFS} ${SOC_FV}
+  OUTPUT ${SOC_FFS} ${SOC_FV} ${SOC_TE}
+  COMMAND $<TARGET_FILE:pei-pack> ${CMAKE_BINARY_DIR}/SocPreInit.efi ${PROJECT_VERSION} ${SOC_FFS} ${SOC_FV} ${SOC_TE}
   DEPENDS socpreinit_image ${CMAKE_BINARY_DIR}/SocPreInit.efi pei-pack
   COMMENT "Packing SocPreInit.ffs and SocPreInit.fv"
   VERBATIM)
-add_custom_target(socpreinit_package ALL DEPENDS ${SOC_FFS} ${SOC_FV})
+add_custom_target(socpreinit_package ALL DEPENDS ${SOC_FFS} ${SOC_FV} ${SOC_TE})

@@ -1,6 +1,8 @@
 #include "PeLoad.h"
 
+#include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
+#include "Layout/Te.h"
 #include "LoaderHardware.h"
 #include "Library/PiLayoutLib.h"
 
@@ -8,7 +10,9 @@ const char *LoadPeImage(const UINT8 *File, UINT32 FileSize, UINT32 LoadBase, UIN
                         LOADED_IMAGE &Loaded) {
   PE32_INFO Info;
   LAYOUT_FAULT Fault;
-  if (!CheckPe32Headers(File, FileSize, MaxImageSize, Info, Fault)) {
+  const BOOLEAN Te = FileSize >= 2 && ReadLe16(File) == te::kSignature;
+  if (Te ? !CheckTeHeaders(File, FileSize, MaxImageSize, Info, Fault)
+         : !CheckPe32Headers(File, FileSize, MaxImageSize, Info, Fault)) {
     return LayoutCheckText(Fault.Check);
   }
   // What a PEI foundation on IA-32 runs: an IA-32 PE32 boot service driver.

@@ -24,7 +24,7 @@ const char *FindPeimInVolume(const UINT8 *Bytes, UINT32 Size, VOLUME_PEIM &Peim)
       if (Section.Type == section::kPeiDepex && Peim.Depex == nullptr) {
         Peim.Depex = Payload;
         Peim.DepexSize = PayloadSize;
-      } else if (Section.Type == section::kPe32 && Peim.Pe32 == nullptr) {
+      } else if ((Section.Type == section::kPe32 || Section.Type == section::kTe) && Peim.Pe32 == nullptr) {
         Peim.Pe32 = Payload;
         Peim.Pe32Size = PayloadSize;
       }
@@ -32,7 +32,7 @@ const char *FindPeimInVolume(const UINT8 *Bytes, UINT32 Size, VOLUME_PEIM &Peim)
     if (Fault.Check != LAYOUT_OK) {
       return LayoutCheckText(Fault.Check);
     }
-    return Peim.Pe32 == nullptr ? "the PEIM file has no PE32 section" : nullptr;
+    return Peim.Pe32 == nullptr ? "the PEIM file has no PE32 or TE section" : nullptr;
   }
   return Fault.Check != LAYOUT_OK ? LayoutCheckText(Fault.Check) : "the volume holds no PEIM file";
 }

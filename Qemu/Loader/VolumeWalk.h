@@ -9,7 +9,7 @@
 struct VOLUME_PEIM {
   const UINT8 *Depex;  // null when the file has no PEI dependency expression
   UINT32 DepexSize;
-  const UINT8 *Pe32;
+  const UINT8 *Pe32;  // the PE32 or TE section's image
   UINT32 Pe32Size;
 };
 

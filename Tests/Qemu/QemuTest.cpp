@@ -132,7 +132,7 @@ TEST(Qemu, RunsThatCannotCompleteSayWhy) {
   const std::string Map = std::string(MODULE_IMAGE).replace(std::string(MODULE_IMAGE).size() - 3, 3, "map");
   const CommandResult Elf = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", PEI_LOADER, "--map", Map});
   EXPECT_EQ(Elf.Exit, 4);
-  EXPECT_NE(Elf.Err.find(std::string(PEI_LOADER) + ": not a PE32 image, PEIM file or firmware volume: "),
+  EXPECT_NE(Elf.Err.find(std::string(PEI_LOADER) + ": not a PE32 or TE image, PEIM file or firmware volume: "),
             std::string::npos)
       << Elf.Err;
   const std::string Broken = ScratchPath("broken.efi");
@@ -206,7 +206,7 @@ std::vector<std::string> EqualRunCommand(const std::string &Out) {
 }
 
 TEST(Qemu, EveryKindOfFileRunsAndTheHeadingNamesTheEqualBoardRun) {
-  for (const char *File : {ARTIFACT_FV, ARTIFACT_FFS, MODULE_IMAGE}) {
+  for (const char *File : {ARTIFACT_FV, ARTIFACT_FFS, MODULE_IMAGE, ARTIFACT_TE}) {
     SCOPED_TRACE(File);
     const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", File, "--loader", PEI_LOADER});
     ASSERT_EQ(Qemu.Exit, 0) << Qemu.Err;

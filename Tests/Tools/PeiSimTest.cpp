@@ -37,7 +37,7 @@ TEST(PeiSim, RunNamesTheKindsItTakes) {
   const std::string Readme = std::string(SOC_SOURCE_DIR) + "/README.md";
   const Result Run = PeiSim({"run", "--image", Readme});
   EXPECT_EQ(Run.Exit, 4);
-  EXPECT_EQ(Run.Err.rfind("pei-sim: " + Readme + ": not a PE32 image, PEIM file or firmware volume: ", 0), 0u)
+  EXPECT_EQ(Run.Err.rfind("pei-sim: " + Readme + ": not a PE32 or TE image, PEIM file or firmware volume: ", 0), 0u)
       << Run.Err;
   EXPECT_EQ(std::count(Run.Err.begin(), Run.Err.end(), '\n'), 1);
 }

@@ -37,23 +37,25 @@ std::string SymbolAt(const std::string &ImagePath, std::uint32_t Rva) {
 
 namespace {
 
-// The PE32 image's properties and the contract checks. MapBeside names the
+// The PE32 or TE image's properties and the contract checks. MapBeside names the
 // file whose link map names the routines.
 ExitStatus InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, const std::string &MapBeside) {
   std::string Error;
   const auto Image = ParsePeImage(std::move(Bytes), Error);
   if (!Image) {
-    std::fprintf(stderr, "pei-sim: %s: not a PE32 image: %s\n", Name.c_str(), Error.c_str());
+    std::fprintf(stderr, "pei-sim: %s: not a PE32 or TE image: %s\n", Name.c_str(), Error.c_str());
     return ExitStatus::Failed;
   }
   std::string Out;
   Out += "image: " + Name + " (" + std::to_string(Image->File.size()) + " bytes)\n";
   Out += "machine: 0x" + Hex32(Image->Machine).substr(6) + (Image->Machine == 0x14C ? " (IA-32)" : "") + "\n";
-  Out += "format: PE32\n";
+  Out += Image->Te ? "format: TE (StrippedSize " + Hex32(Image->StrippedSize) + ")\n" : std::string("format: PE32\n");
   Out += "subsystem: " + std::to_string(Image->Subsystem) +
          (Image->Subsystem == 11 ? " (EFI boot service driver)" : "") + "\n";
-  Out += "section alignment: " + std::to_string(Image->SectionAlignment) + "\n";
-  Out += "file alignment: " + std::to_string(Image->FileAlignment) + "\n";
+  if (!Image->Te) {  // a TE header carries no alignments
+    Out += "section alignment: " + std::to_string(Image->SectionAlignment) + "\n";
+    Out += "file alignment: " + std::to_string(Image->FileAlignment) + "\n";
+  }
   Out += "image base: " + Hex32(Image->ImageBase) + "\n";
   Out += "size of image: " + std::to_string(Image->SizeOfImage) + "\n";
   const std::string Entry = SymbolAt(MapBeside, Image->EntryPoint);
@@ -65,8 +67,9 @@ ExitStatus InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, c
            Hex32(Section.Characteristics) + " (" + SectionFlagsText(Section.Characteristics) + ")\n";
   }
   Out += std::string("executes in place: ") +
-         (ExecutesInPlace(*Image) ? "yes (every section's file offset is its RVA)"
-                                  : "no (a section's file offset is not its RVA)") +
+         (!ExecutesInPlace(*Image) ? "no (a section's file offset is not its RVA)"
+          : Image->Te              ? "yes (every section lies at its RVA - StrippedSize + 40)"
+                                   : "yes (every section's file offset is its RVA)") +
          "\n";
   Out += "relocations: " + std::to_string(Image->HighLowRelocations.size()) + " HIGHLOW";
   for (const std::string &Other : Image->OtherRelocations) {
@@ -99,6 +102,7 @@ std::string HexText(std::uint64_t Value, int Digits) {
 const char *SectionName(std::uint8_t Type) {
   switch (Type) {
     case section::kPe32: return "PE32";
+    case section::kTe: return "TE";
     case section::kVersion: return "version";
     case section::kUserInterface: return "user interface";
     case section::kPeiDepex: return "PEI dependency expression";
@@ -139,14 +143,15 @@ ExitStatus InspectFile(const std::string &Name, const FirmwareFile &File, const 
                   Utf16Text(Section.Payload, 2).c_str());
     }
   }
-  const FirmwareSection *Pe32 = File.Find(section::kPe32);
-  if (File.Type != firmware_file::kTypePeim || Pe32 == nullptr || File.Find(section::kPeiDepex) == nullptr) {
-    std::printf("contract broken: the file is not a PEIM with a PE32 and a PEI dependency expression\n");
+  const FirmwareSection *Image = File.FindImage();
+  if (File.Type != firmware_file::kTypePeim || Image == nullptr || File.Find(section::kPeiDepex) == nullptr) {
+    std::printf("contract broken: the file is not a PEIM with a PE32 or TE image and a PEI dependency expression\n");
     Status = ExitStatus::Failed;
   }
-  if (Pe32 != nullptr) {
+  if (Image != nullptr) {
     std::fflush(stdout);
-    Status = InspectPe(Name + " (PE32 section)", Pe32->Payload, Name) != ExitStatus::Success ? ExitStatus::Failed : Status;
+    const std::string Which = Name + " (" + SectionName(Image->Type) + " section)";
+    Status = InspectPe(Which, Image->Payload, Name) != ExitStatus::Success ? ExitStatus::Failed : Status;
   }
   return Status;
 }
@@ -164,7 +169,7 @@ ExitStatus InspectCommand(const std::vector<std::string> &Args) {
     return ExitStatus::Failed;
   }
   const std::string Kind = KindOfFirmware(Bytes);
-  if (Kind == "pe32") {
+  if (Kind == "image") {
     return InspectPe(Args[0], std::move(Bytes), Args[0]);
   }
   if (Kind == "volume") {

@@ -59,7 +59,8 @@ const char kRunHelp[] =
     "                      from entry to return and the deepest stack use\n"
     "  --ignore-depex      with a PEIM file or volume: dispatch whatever its dependency\n"
     "                      expression says\n"
-    "IMAGE may be the PE32 image, its PEIM file (.ffs) or a firmware volume (.fv),\n"
+    "IMAGE may be the PE32 image, its TE form (.te), a PEIM file (.ffs) or a firmware\n"
+    "volume (.fv),\n"
     "told apart by their content. A file or volume is dispatched as a PEI dispatcher\n"
     "would: only once its dependency expression holds against the board's PPIs.\n"
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
@@ -71,7 +72,7 @@ const char kQemuHelp[] =
     "project's PEI loader and prints a heading with the run command that puts the\n"
     "virtual board in the same state, the summary of run read back from QEMU's\n"
     "devices, then the device checks and what QEMU's own trace recorded. IMAGE may\n"
-    "be the PE32 image, its PEIM file (.ffs) or a firmware volume (.fv), as for run.\n"
+    "be the PE32 image, its TE form, a PEIM file (.ffs) or a volume (.fv), as for run.\n"
     "  --divisor-code N, --bus N, --reg40 0xNN, --no-ppi, --ppi-status 0xS,\n"
     "  --release-halts, --map MAP   as for run, but the divisor code defaults to 3 (not\n"
     "                      QEMU's reset divisor, so the write shows) and the bus to 0\n"
@@ -92,7 +93,8 @@ const char kQemuHelp[] =
 
 const char kInspectHelp[] =
     "inspect: prints machine, subsystem, alignments, image base, sections and their\n"
-    "flags, relocations, imports and entry point of IMAGE. IMAGE may also be a PEIM\n"
+    "flags, relocations, imports and entry point of IMAGE, a PE32 or TE image (a TE\n"
+    "header is checked further: StrippedSize and section count). IMAGE may also be a PEIM\n"
     "file (.ffs) or a firmware volume (.fv): their headers, checksums, sections and\n"
     "dependency expression are listed and checked, then the PE32 inside. Exit status\n"
     "1 when a file cannot be read or taken apart, and, with a\n"

@@ -49,9 +49,9 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
   }
   if (File) {
     const FirmwareSection *Depex = File->Find(section::kPeiDepex);
-    const FirmwareSection *Pe32 = File->Find(section::kPe32);
+    const FirmwareSection *Pe32 = File->FindImage();
     if (Pe32 == nullptr) {
-      Error = Run.ImagePath + ": the PEIM file has no PE32 section";
+      Error = Run.ImagePath + ": the PEIM file has no PE32 or TE section";
       return false;
     }
     if (Depex != nullptr) {

@@ -62,6 +62,10 @@ enum LAYOUT_CHECK : UINT32 {
   PE_RELOC_BLOCK_CUT, // Value: the block's RVA (cut off by the end of the file)
   PE_RELOC_BLOCK_SIZE,// Value: SizeOfBlock; Low: the block's RVA; High: room in the directory
   PE_RELOC_TARGET,    // Value: the target RVA; High: SizeOfImage
+  // TE image (its sections, relocations and entry are checked as PE32's).
+  TE_CUT,             // Value: the file's size
+  TE_SIGNATURE,       // Value: the signature found
+  TE_STRIPPED_SIZE,   // Value: StrippedSize; Low to High: its range
   LAYOUT_CHECK_COUNT
 };
 
@@ -142,19 +146,31 @@ INT32 EvaluateDepex(const UINT8 *Expression, UINT32 Size, PPI_PRESENT Installed,
                     LAYOUT_FAULT &Fault);
 
 // --- PE32 images ---------------------------------------------------------------
+// A PE32 image, or a TE image read into the same record: a TE image has no
+// optional header, alignments or SizeOfHeaders (0 here); its SizeOfImage is
+// where its last section ends, and its raw data lies TeHeaderSize -
+// StrippedSize bytes from where PointerToRawData says.
 struct PE32_INFO {
   UINT32 PeOffset, OptionalOffset, OptionalSize, SectionTable, NumberOfSections, NumberOfDirectories;
   UINT16 Machine, Characteristics, Magic, Subsystem, DllCharacteristics;
   UINT32 EntryPoint, ImageBase, SectionAlignment, FileAlignment, SizeOfImage, SizeOfHeaders;
   UINT32 ImportRva, ImportSize, RelocRva, RelocSize;
+  UINT32 StrippedSize, TeHeaderSize;  // both 0 for PE32
 };
 
 // The headers of a PE32 image in File[0..Size), SizeOfImage at most MaxImageSize.
 BOOLEAN CheckPe32Headers(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault);
 
+// A TE image in File[0..Size): its header, section table, entry point and
+// base relocation directory. StrippedSize must cover at least a DOS header,
+// the PE headers and a PE32 optional header, and leave every section's raw
+// data after the section table.
+BOOLEAN CheckTeHeaders(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault);
+
 struct PE32_SECTION {
   UINT32 HeaderOffset;  // of its section header in the file
   UINT32 VirtualSize, VirtualAddress, RawSize, RawOffset, Characteristics;
+  UINT32 PointerToRawData;  // as the header says; RawOffset is where the data lies in this file
   UINT32 LoadedSize;  // what is copied into the image: the raw size, cut to VirtualSize
 };
 

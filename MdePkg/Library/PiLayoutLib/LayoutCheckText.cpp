@@ -45,6 +45,9 @@ const char *LayoutCheckText(UINT32 Check) {
       "relocation block cut off",
       "relocation block size out of range",
       "relocation target outside the image",
+      "shorter than a TE header",
+      "no TE signature",
+      "TE StrippedSize out of range",
   };
   static_assert(sizeof kTexts / sizeof kTexts[0] == LAYOUT_CHECK_COUNT, "one text for each check");
   return Check < LAYOUT_CHECK_COUNT ? kTexts[Check] : "unknown layout check";

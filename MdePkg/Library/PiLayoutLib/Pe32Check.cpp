@@ -1,6 +1,7 @@
 // PE32 images: headers, sections and base relocations, read from the file.
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
+#include "Layout/Te.h"
 #include "Library/PiLayoutLib.h"
 
 namespace {
@@ -12,6 +13,18 @@ BOOLEAN Refuse(LAYOUT_FAULT &Fault, UINT32 Check, UINT64 At, UINT64 Value, UINT6
 
 // True when [Offset, Offset + Length) lies inside Size, without wrapping.
 BOOLEAN Inside(UINT64 Offset, UINT64 Length, UINT64 Size) { return Offset <= Size && Length <= Size - Offset; }
+
+// Where raw data the section header places at PointerToRawData lies in this
+// file: there for PE32, moved by the headers a TE image stripped. False when
+// it would lie before the start of the file.
+BOOLEAN RawInFile(const PE32_INFO &Image, UINT32 PointerToRawData, UINT64 &Offset) {
+  Offset = static_cast<UINT64>(PointerToRawData) + Image.TeHeaderSize;
+  if (Offset < Image.StrippedSize) {
+    return false;
+  }
+  Offset -= Image.StrippedSize;
+  return true;
+}
 
 }  // namespace
 
@@ -95,14 +108,17 @@ BOOLEAN ReadPe32Section(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, 
   Section.VirtualSize = ReadLe32(Header + section_header::VirtualSize);
   Section.VirtualAddress = ReadLe32(Header + section_header::VirtualAddress);
   Section.RawSize = ReadLe32(Header + section_header::SizeOfRawData);
-  Section.RawOffset = ReadLe32(Header + section_header::PointerToRawData);
+  Section.PointerToRawData = ReadLe32(Header + section_header::PointerToRawData);
   Section.Characteristics = ReadLe32(Header + section_header::Characteristics);
+  UINT64 RawOffset = 0;
+  const BOOLEAN Placed = RawInFile(Image, Section.PointerToRawData, RawOffset);
+  Section.RawOffset = static_cast<UINT32>(RawOffset);
   // VirtualSize 0 leaves the raw size as it is; a larger raw size (file
   // alignment padding) is cut to what the section holds.
   Section.LoadedSize = Section.VirtualSize != 0 && Section.RawSize > Section.VirtualSize ? Section.VirtualSize
                                                                                            : Section.RawSize;
-  if (!Inside(Section.RawOffset, Section.RawSize, Size)) {
-    return Refuse(Fault, PE_SECTION_RAW, Section.HeaderOffset, Section.RawOffset, Section.RawSize, Size);
+  if (!Placed || !Inside(RawOffset, Section.RawSize, Size)) {
+    return Refuse(Fault, PE_SECTION_RAW, Section.HeaderOffset, Section.PointerToRawData, Section.RawSize, Size);
   }
   if (!Inside(Section.VirtualAddress, Section.LoadedSize, Image.SizeOfImage)) {
     return Refuse(Fault, PE_SECTION_VIRTUAL, Section.HeaderOffset, Section.VirtualAddress, 0, Image.SizeOfImage);
@@ -117,11 +133,12 @@ BOOLEAN Pe32FileOffset(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, U
     const UINT8 *Header = File + Image.SectionTable + Index * section_header::Size;
     const UINT32 VirtualAddress = ReadLe32(Header + section_header::VirtualAddress);
     const UINT32 RawSize = ReadLe32(Header + section_header::SizeOfRawData);
-    const UINT32 RawOffset = ReadLe32(Header + section_header::PointerToRawData);
+    UINT64 At = 0;
     if (Rva >= VirtualAddress && Rva - VirtualAddress < RawSize) {
-      const UINT64 At = static_cast<UINT64>(RawOffset) + (Rva - VirtualAddress);
+      const BOOLEAN Placed = RawInFile(Image, ReadLe32(Header + section_header::PointerToRawData), At);
+      At += Rva - VirtualAddress;
       Offset = static_cast<UINT32>(At);
-      return At < Size;
+      return Placed && At < Size;
     }
   }
   Offset = Rva;
@@ -183,4 +200,60 @@ BOOLEAN NextPe32Relocation(const UINT8 *File, UINT32 Size, const PE32_INFO &Imag
     TargetRva = static_cast<UINT32>(Target);
     return true;
   }
+}
+
+BOOLEAN CheckTeHeaders(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault) {
+  Image = {};
+  if (Size < te::Size) {
+    return Refuse(Fault, TE_CUT, 0, Size);
+  }
+  if (ReadLe16(File + te::Signature) != te::kSignature) {
+    return Refuse(Fault, TE_SIGNATURE, 0, ReadLe16(File + te::Signature));
+  }
+  Image.Machine = ReadLe16(File + te::Machine);
+  Image.NumberOfSections = File[te::NumberOfSections];
+  Image.Subsystem = File[te::Subsystem];
+  Image.StrippedSize = ReadLe16(File + te::StrippedSize);
+  Image.TeHeaderSize = te::Size;
+  Image.EntryPoint = ReadLe32(File + te::AddressOfEntryPoint);
+  Image.ImageBase = static_cast<UINT32>(ReadLe64(File + te::ImageBase));
+  Image.RelocRva = ReadLe32(File + te::RelocationDirectory + pe32::data_directory::VirtualAddress);
+  Image.RelocSize = ReadLe32(File + te::RelocationDirectory + pe32::data_directory::Size);
+  Image.NumberOfDirectories = pe32::data_directory::kBaseRelocation + 1;
+  Image.SectionTable = te::Size;
+  const UINT64 TableEnd = te::Size + static_cast<UINT64>(pe32::section_header::Size) * Image.NumberOfSections;
+  if (Image.NumberOfSections == 0 || Image.NumberOfSections > pe32::section_header::kMaxCount ||
+      !Inside(te::Size, TableEnd - te::Size, Size)) {
+    return Refuse(Fault, PE_SECTION_COUNT, 0, Image.NumberOfSections, 1, pe32::section_header::kMaxCount);
+  }
+  // The stripped headers: at least a DOS header, the PE headers and a PE32
+  // optional header; and no more than puts the first raw data at the end of
+  // the section table.
+  constexpr UINT32 kSmallest = pe32::dos::Size + pe32::kNtHeadersSize + pe32::optional_header::DataDirectory;
+  UINT64 Extent = 0, FirstRaw = ~0ull;
+  for (UINT32 Index = 0; Index < Image.NumberOfSections; Index++) {
+    const UINT8 *Header = File + te::Size + Index * pe32::section_header::Size;
+    const UINT32 VirtualSize = ReadLe32(Header + pe32::section_header::VirtualSize);
+    const UINT32 RawSize = ReadLe32(Header + pe32::section_header::SizeOfRawData);
+    const UINT64 End = static_cast<UINT64>(ReadLe32(Header + pe32::section_header::VirtualAddress)) +
+                       (VirtualSize > RawSize ? VirtualSize : RawSize);
+    Extent = End > Extent ? End : Extent;
+    const UINT32 Raw = ReadLe32(Header + pe32::section_header::PointerToRawData);
+    FirstRaw = RawSize != 0 && Raw < FirstRaw ? Raw : FirstRaw;
+  }
+  const UINT64 Largest = FirstRaw == ~0ull              ? kSmallest
+                         : FirstRaw + te::Size < TableEnd ? 0
+                                                          : FirstRaw + te::Size - TableEnd;
+  if (Image.StrippedSize < kSmallest || Image.StrippedSize > Largest) {
+    return Refuse(Fault, TE_STRIPPED_SIZE, 0, Image.StrippedSize, kSmallest, Largest);
+  }
+  if (Extent == 0 || Extent > MaxImageSize) {
+    return Refuse(Fault, PE_SIZE_OF_IMAGE, 0, Extent, 1, MaxImageSize);
+  }
+  Image.SizeOfImage = static_cast<UINT32>(Extent);
+  if (Image.EntryPoint >= Image.SizeOfImage) {
+    return Refuse(Fault, PE_ENTRY, 0, Image.EntryPoint, 0, Image.SizeOfImage);
+  }
+  Fault = {LAYOUT_OK, 0, 0, 0, 0, 0};
+  return true;
 }
