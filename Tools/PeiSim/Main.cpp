@@ -60,9 +60,9 @@ const char kRunHelp[] =
     "  --ignore-depex      with a PEIM file or volume: dispatch whatever its dependency\n"
     "                      expression says\n"
     "IMAGE may be the PE32 image, its TE form (.te), a PEIM file (.ffs) or a firmware\n"
-    "volume (.fv),\n"
-    "told apart by their content. A file or volume is dispatched as a PEI dispatcher\n"
-    "would: only once its dependency expression holds against the board's PPIs.\n"
+    "volume (.fv), told apart by their content. A file or volume is dispatched as a\n"
+    "PEI dispatcher would: only once its dependency expression holds against the\n"
+    "board's PPIs.\n"
     "Exit status: 0 ModuleEntry returned success; 1 it returned an error status;\n"
     "3 the processor halted; 2 usage; 4 the image could not be run; 5 the module was\n"
     "not dispatched (its dependency expression does not hold).\n";
