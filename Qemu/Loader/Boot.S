@@ -8,6 +8,12 @@
         .set MODULE_EDI, 0xD1D1D1D1        // them back unchanged
         .set MODULE_EBP, 0xB9B9B9B9
 
+// Entered from the ROM's SEC, which has copied this binary to 1 MiB: the
+// first bytes jump to RomStart (the multiboot header follows, within the
+// first 8 KiB as multiboot asks).
+        .section .romentry, "ax"
+        jmp     RomStart
+
         .section .multiboot, "a"
         .balign 4
         .long MULTIBOOT_MAGIC
@@ -24,6 +30,22 @@ LoaderStart:
         call    LoaderMain
 1:      hlt
         jmp     1b
+
+// From the ROM: zero the variables (the SEC copied only code and data), then
+// the foundation's main on the loader's stack.
+        .globl RomStart
+RomStart:
+        cli
+        cld
+        mov     $__bss_start, %edi
+        mov     $__bss_end, %ecx
+        sub     %edi, %ecx
+        xor     %eax, %eax
+        rep stosb
+        mov     $LoaderStackTop, %esp
+        call    RomMain
+4:      hlt
+        jmp     4b
 
 // Reloads the segment registers after the loader's GDT is in place.
         .globl ReloadSegments
@@ -86,6 +108,19 @@ LocatePpiService:
         push    4(%eax)
         call    LocatePpiOnServiceStack
         add     $20, %esp
+        pop     %esp
+        ret
+
+// InstallPpi as a PEIM calls it (cdecl, two arguments), on the service stack.
+        .globl InstallPpiService
+InstallPpiService:
+        mov     %esp, %eax
+        mov     $ServiceStackTop, %esp
+        push    %eax
+        push    8(%eax)
+        push    4(%eax)
+        call    InstallPpiOnServiceStack
+        add     $8, %esp
         pop     %esp
         ret
 

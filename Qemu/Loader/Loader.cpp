@@ -1,37 +1,31 @@
-// The QEMU PEI loader: plays the part of earlier platform firmware and the
-// PEI foundation for one module. It lays out the platform records, moves ECAM
-// to the module's PcdPcieBase, builds a PEI services table, loads the PE32
-// module handed over as multiboot module 0 and calls its entry point; a
-// debug task watches SerialWrite and HaltProcessor through the debug
+// The core of the PEI foundation that runs the module on QEMU, entered from
+// the ROM (RomMain.cpp) or as a multiboot kernel (MultibootMain.cpp): it lays
+// out the platform records, moves ECAM to the module's PcdPcieBase, serves a
+// PEI services table with a PPI database, and calls PEIMs; a debug task
+// watches the module's SerialWrite and HaltProcessor through the debug
 // registers, as a debugger would. Afterwards it reads the hardware state back
 // from QEMU's devices and reports it on the debug console, then ends QEMU.
+#include "LoaderCore.h"
+
 #include "LoaderHardware.h"
-#include "LoaderOptions.h"
-#include "PeLoad.h"
-#include "VolumeWalk.h"
 #include "Layout/Guids.h"
-#include "Library/PiLayoutLib.h"
 #include "Pi/PeiServices.h"
 
-#define MULTIBOOT_BOOT_MAGIC 0x2BADB002u
-#define IMAGE_LOAD_LIMIT 0x00100000u  // largest image laid out at the load base
 #define PCIE_BASE 0xE0000000u
 #define STACK_PAINT 0xA5C3E1F7u
 #define SERVICE_SLOTS 28u             // InstallPpi ... FreePages
+#define INSTALL_PPI_SLOT 0u
 #define LOCATE_PPI_SLOT 2u
+#define PPI_DATABASE_SIZE 16u
 
 extern "C" UINT32 CallModuleEntry(UINT32 Entry, UINT32 FileHandle, UINT32 PeiServices, UINT32 StackTop);
 extern "C" EFI_STATUS LocatePpiService();
+extern "C" EFI_STATUS InstallPpiService();
 extern "C" UINT32 gAfterCall[5];  // EBX, ESI, EDI, EBP, ESP after the entry returned
 
-namespace {
+LOADER_OPTIONS gOptions;
 
-struct MULTIBOOT_INFO {
-  UINT32 Flags, MemLower, MemUpper, BootDevice, CommandLine, ModuleCount, Modules;
-};
-struct MULTIBOOT_MODULE {
-  UINT32 Start, End, Text, Reserved;
-};
+namespace {
 
 struct SERVICES_TABLE {
   EFI_TABLE_HEADER Hdr;
@@ -49,12 +43,15 @@ const SERVICES_TABLE *mServicesPointer = &mServices;
 alignas(16) UINT32 mModuleStack[16384 / 4];
 
 const GUID_BYTES kBusInfoPpiGuid = GuidBytes(gBusInfoPpiGuid);
+const EFI_PEI_PPI_DESCRIPTOR *mPpis[PPI_DATABASE_SIZE];
+UINT32 mPpiCount;
 
-LOADER_OPTIONS mOptions;
 UINT32 mSinkAddress, mHaltAddress;
 UINT32 mReturnSlot;  // where the entry's return address sits on the module stack
 
 UINT32 ModuleStackTop() { return reinterpret_cast<UINT32>(mModuleStack + sizeof mModuleStack / 4); }
+
+}  // namespace
 
 void PrintGuid(const UINT8 *Guid) {
   const int Order[16] = {3, 2, 1, 0, -1, 5, 4, -1, 7, 6, -1, 8, 9, -1, 10, 11};
@@ -71,6 +68,8 @@ void PrintGuid(const UINT8 *Guid) {
     PrintChar("0123456789ABCDEF"[Guid[Index] & 0xF]);
   }
 }
+
+namespace {
 
 UINT32 DeepestStackUse() {
   const UINT32 *Word = mModuleStack;
@@ -97,6 +96,8 @@ void ReportUart(const char *Name, UINT16 Base) {
   Print("\n");
 }
 
+}  // namespace
+
 void ReportWord(const char *Name, UINT32 Value) {
   Print(Name);
   Print(" ");
@@ -118,9 +119,20 @@ void ReportWord(const char *Name, UINT32 Value) {
   ReportWord("state lpc50", PciRead32(0, 31, 0, 0x50));
   ReportWord("state lpc80", PciRead32(0, 31, 0, 0x80));
   ReportWord("state window88", *reinterpret_cast<volatile UINT32 *>(mWindowPage + 0x88));
-  ReportWord("state base22", PciRead32(mOptions.Bus, 22, 0, 0x10));
-  ReportWord("state base23", PciRead32(mOptions.Bus, 23, 0, 0x24));
-  ReportWord("state base24", PciRead32(mOptions.Bus, 24, 0, 0x24));
+  ReportWord("state base22", PciRead32(gOptions.Bus, 22, 0, 0x10));
+  ReportWord("state base23", PciRead32(gOptions.Bus, 23, 0, 0x24));
+  ReportWord("state base24", PciRead32(gOptions.Bus, 24, 0, 0x24));
+  // As later firmware would: memory decode on for each device on bus 0 whose
+  // base register now holds an address (a device left at 0 would answer there).
+  // First a marker in QEMU's trace: 0 into 00:1F.0 register 0x44 (0 at reset,
+  // never the module's), after which no write is the module's.
+  PciWrite32(0, 31, 0, 0x44, 0);
+  const UINT32 Devices[3] = {22, 23, 24};
+  for (const UINT32 Device : Devices) {
+    if (PciRead32(0, Device, 0, Device == 22 ? 0x10 : 0x24) != 0) {
+      PciWrite32(0, Device, 0, 0x04, PciRead32(0, Device, 0, 0x04) | 0x2u);
+    }
+  }
   ReportWord("device edu", *reinterpret_cast<volatile UINT32 *>(0xF0100000u));
   ReportWord("device ahci23", *reinterpret_cast<volatile UINT32 *>(0xF0200010u));
   ReportWord("device ahci24", *reinterpret_cast<volatile UINT32 *>(0xF0300010u));
@@ -137,6 +149,8 @@ void ReportWord(const char *Name, UINT32 Value) {
   Finish("failed");
 }
 
+namespace {
+
 template <UINT32 Slot>
 EFI_STATUS EFIAPI UnexpectedService() {
   Print("error unexpected service ");
@@ -150,13 +164,35 @@ void FillServiceSlots(void **Table) {
   ((Table[Slots] = reinterpret_cast<void *>(&UnexpectedService<Slots>)), ...);
 }
 
+}  // namespace
+
 void BuildServicesTable() {
   mServices.Hdr.Signature = PEI_SERVICES_SIGNATURE;
   mServices.Hdr.Revision = (1u << 16) | 70u;
   mServices.Hdr.HeaderSize = sizeof mServices;
   FillServiceSlots<0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
                    26, 27>(mServices.Slots);
+  mServices.Slots[INSTALL_PPI_SLOT] = reinterpret_cast<void *>(&InstallPpiService);
   mServices.Slots[LOCATE_PPI_SLOT] = reinterpret_cast<void *>(&LocatePpiService);
+}
+
+const void *PeiServicesPointer() { return &mServicesPointer; }
+const EFI_PEI_PPI_DESCRIPTOR *BusInfoDescriptor() { return &mBusInfoDescriptor; }
+
+void RecordPpi(const EFI_PEI_PPI_DESCRIPTOR *Descriptor) {
+  if (mPpiCount == PPI_DATABASE_SIZE) {
+    Fail("PPI database full", mPpiCount);
+  }
+  mPpis[mPpiCount++] = Descriptor;
+}
+
+BOOLEAN PpiInstalled(const UINT8 *Guid, void *) {
+  for (UINT32 Index = 0; Index < mPpiCount; Index++) {
+    if (SameGuid(Guid, reinterpret_cast<const UINT8 *>(mPpis[Index]->Guid))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The records earlier firmware leaves, and the decode state the board starts in.
@@ -165,14 +201,14 @@ void PreparePlatform() {
   const UINT32 Config = reinterpret_cast<UINT32>(mPlatformConfig);
   memcpy(mAnchorPage + 0x148, &Data, 4);
   memcpy(mPlatformData + 0x20, &Config, 4);
-  mPlatformConfig[0x43] = mOptions.DivisorCode;
+  mPlatformConfig[0x43] = gOptions.DivisorCode;
   mBusInfoPpi[0] = 1;  // revision
-  mBusInfoPpi[1] = mOptions.Bus;
-  mBusInfoDescriptor = {0x80000010u, &gBusInfoPpiGuid, mBusInfoPpi};
+  mBusInfoPpi[1] = gOptions.Bus;
+  mBusInfoDescriptor = {EFI_PEI_PPI_DESCRIPTOR_PPI | EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST, &gBusInfoPpiGuid, mBusInfoPpi};
 
   PciWrite32(0, 0, 0, 0x64, 0);  // PCIEXBAR: 256 MiB of ECAM at PcdPcieBase
   PciWrite32(0, 0, 0, 0x60, PCIE_BASE | 1u);
-  PciWrite32(0, 31, 0, 0x40, mOptions.Reg40);
+  PciWrite32(0, 31, 0, 0x40, gOptions.Reg40);
   PciWrite32(0, 31, 0, 0x80, 0);  // SeaBIOS leaves 0x00030000 here; the board starts at 0
   const UINT32 Bars[3][2] = {{22, 0x10}, {23, 0x24}, {24, 0x24}};
   for (const auto &Bar : Bars) {
@@ -180,12 +216,6 @@ void PreparePlatform() {
   }
 }
 
-// The dispatcher's answer for a PUSH: only BUS_INFO_PPI is ever installed.
-BOOLEAN BusInfoPpiInstalled(const UINT8 *Guid, void *) {
-  return mOptions.Ppi == PPI_INSTALLED && SameGuid(Guid, kBusInfoPpiGuid.Bytes);
-}
-
-}  // namespace
 
 extern "C" EFI_STATUS LocatePpiOnServiceStack(const void *PeiServices, const UINT8 *Guid, UINTN Instance,
                                               EFI_PEI_PPI_DESCRIPTOR **Descriptor, void **Ppi) {
@@ -193,13 +223,19 @@ extern "C" EFI_STATUS LocatePpiOnServiceStack(const void *PeiServices, const UIN
     Fail("LocatePpi called with a bad pointer", reinterpret_cast<UINT32>(Guid));
   }
   EFI_STATUS Status = EFI_NOT_FOUND;
-  if (mOptions.Ppi == PPI_FAILS) {
-    Status = mOptions.PpiStatus;
-  } else if (mOptions.Ppi == PPI_INSTALLED && Instance == 0 && SameGuid(Guid, kBusInfoPpiGuid.Bytes)) {
-    Status = EFI_SUCCESS;
-    *Ppi = mBusInfoPpi;
-    if (Descriptor != nullptr) {
-      *Descriptor = &mBusInfoDescriptor;
+  if (gOptions.Ppi == PPI_FAILS && SameGuid(Guid, kBusInfoPpiGuid.Bytes)) {
+    Status = gOptions.PpiStatus;
+  } else {
+    // Instance N is the N+1-th installed descriptor with this GUID, in the order installed.
+    UINTN Seen = 0;
+    for (UINT32 Index = 0; Index < mPpiCount && Status == EFI_NOT_FOUND; Index++) {
+      if (SameGuid(Guid, reinterpret_cast<const UINT8 *>(mPpis[Index]->Guid)) && Seen++ == Instance) {
+        Status = EFI_SUCCESS;
+        *Ppi = mPpis[Index]->Ppi;
+        if (Descriptor != nullptr) {
+          *Descriptor = const_cast<EFI_PEI_PPI_DESCRIPTOR *>(mPpis[Index]);
+        }
+      }
     }
   }
   Print("locateppi ");
@@ -208,6 +244,26 @@ extern "C" EFI_STATUS LocatePpiOnServiceStack(const void *PeiServices, const UIN
   PrintHex(Status, 8);
   Print("\n");
   return Status;
+}
+
+// InstallPpi: a list of descriptors, the last with the terminate flag.
+extern "C" EFI_STATUS InstallPpiOnServiceStack(const void *PeiServices, const EFI_PEI_PPI_DESCRIPTOR *List) {
+  if (PeiServices != &mServicesPointer || List == nullptr) {
+    Fail("InstallPpi called with a bad pointer", reinterpret_cast<UINT32>(List));
+  }
+  for (UINT32 Count = 0;; Count++, List++) {
+    if (Count == PPI_DATABASE_SIZE || (List->Flags & EFI_PEI_PPI_DESCRIPTOR_PPI) == 0 || List->Guid == nullptr) {
+      Print("installppi invalid\n");
+      return EFI_INVALID_PARAMETER;
+    }
+    RecordPpi(List);
+    Print("installppi ");
+    PrintGuid(reinterpret_cast<const UINT8 *>(List->Guid));
+    Print("\n");
+    if ((List->Flags & EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST) != 0) {
+      return EFI_SUCCESS;
+    }
+  }
 }
 
 // Runs in the debug task: the interrupted state is in the loader's TSS.
@@ -238,7 +294,7 @@ extern "C" void OnDebugEvent() {
   }
   if (Task.Eip == mHaltAddress) {
     Print("halt\n");
-    if (!mOptions.ReleaseHalts) {
+    if (!gOptions.ReleaseHalts) {
       Finish("halted");
     }
     // End the halt as a debugger's "return" does: back to the caller.
@@ -258,76 +314,25 @@ extern "C" void OnFault(const UINT32 *Frame) {
   Fail("at", Frame[2]);
 }
 
-extern "C" void LoaderMain(UINT32 Magic, const MULTIBOOT_INFO *Info) {
-  Print("peiloader start\n");
-  if (Magic != MULTIBOOT_BOOT_MAGIC || (Info->Flags & 0x8u) == 0 || Info->ModuleCount < 1) {
-    Print("error no multiboot module\n");
-    ExitQemu(0);
-  }
-  const char *CommandLine = (Info->Flags & 0x4u) != 0 ? reinterpret_cast<const char *>(Info->CommandLine) : "";
-  if (const char *Error = ParseLoaderOptions(CommandLine, mOptions)) {
-    Print("error ");
-    Print(Error);
-    Print("\n");
-    ExitQemu(0);
-  }
+
+void PrepareMachine() {
   EnableIdentityPaging(reinterpret_cast<UINT32>(mAnchorPage), reinterpret_cast<UINT32>(mWindowPage));
   InstallDescriptorTables();  // the debug task takes the page directory from CR3
   PreparePlatform();
   BuildServicesTable();
+}
 
-  const auto *Module = reinterpret_cast<const MULTIBOOT_MODULE *>(Info->Modules);
-  const UINT32 LoadBase = mOptions.LoadBase;
-  if (Module->End <= Module->Start || (Module->End > LoadBase && Module->Start < LoadBase + IMAGE_LOAD_LIMIT)) {
-    Fail("module file overlaps the load area", Module->Start);
-  }
-  // A volume is walked as the PEI foundation walks the boot firmware volume:
-  // its PEIM is called only when its dependency expression holds.
-  const UINT8 *Pe32 = reinterpret_cast<const UINT8 *>(Module->Start);
-  UINT32 Pe32Size = Module->End - Module->Start;
-  if (LooksLikeVolume(Pe32, Pe32Size)) {
-    VOLUME_PEIM Peim;
-    if (const char *Error = FindPeimInVolume(Pe32, Pe32Size, Peim)) {
-      Fail(Error, 0);
-    }
-    Print("volume peim found\n");
-    if (Peim.Depex != nullptr) {
-      LAYOUT_FAULT Fault;
-      const INT32 Holds = EvaluateDepex(Peim.Depex, Peim.DepexSize, BusInfoPpiInstalled, nullptr, nullptr, Fault);
-      if (Holds < 0) {
-        Fail(LayoutCheckText(Fault.Check), Fault.At);
-      }
-      if (Holds == 0) {
-        Finish("notdispatched");
-      }
-    }
-    Pe32 = Peim.Pe32;
-    Pe32Size = Peim.Pe32Size;
-  }
-  LOADED_IMAGE Image;
-  if (const char *Error = LoadPeImage(Pe32, Pe32Size, LoadBase, IMAGE_LOAD_LIMIT, Image)) {
-    Fail(Error, 0);
-  }
-  Print("image ");
-  PrintHex(Image.Base, 8);
-  Print(" ");
-  PrintHex(Image.Size, 8);
-  Print(" ");
-  PrintHex(Image.Entry, 8);
-  Print("\n");
-
-  mSinkAddress = mOptions.SinkRva != 0 ? Image.Base + mOptions.SinkRva : 0;
-  mHaltAddress = mOptions.HaltRva != 0 ? Image.Base + mOptions.HaltRva : 0;
+UINT32 CallPeim(UINT32 Entry, UINT32 WatchBase) {
+  mSinkAddress = WatchBase != 0 && gOptions.SinkRva != 0 ? WatchBase + gOptions.SinkRva : 0;
+  mHaltAddress = WatchBase != 0 && gOptions.HaltRva != 0 ? WatchBase + gOptions.HaltRva : 0;
   SetBreakpoints(mSinkAddress, mHaltAddress);
-
   const UINT32 StackTop = ModuleStackTop();
   mReturnSlot = StackTop - 12;  // two arguments and the return address
   for (UINT32 &Word : mModuleStack) {
     Word = STACK_PAINT;
   }
-  const UINT32 Status = CallModuleEntry(Image.Entry, 0, reinterpret_cast<UINT32>(&mServicesPointer), StackTop);
+  const UINT32 Status = CallModuleEntry(Entry, 0, reinterpret_cast<UINT32>(&mServicesPointer), StackTop);
   SetBreakpoints(0, 0);
-  ReportWord("return", Status);
   const UINT32 Expected[5] = {0x0B0B0B0Bu, 0x51515151u, 0xD1D1D1D1u, 0xB9B9B9B9u, StackTop - 8};
   const char *const Names[5] = {"EBX", "ESI", "EDI", "EBP", "ESP"};
   for (int Index = 0; Index < 5; Index++) {
@@ -337,6 +342,5 @@ extern "C" void LoaderMain(UINT32 Magic, const MULTIBOOT_INFO *Info) {
       Fail("to", gAfterCall[Index]);
     }
   }
-  Print("registers preserved\n");
-  Finish("returned");
+  return Status;
 }

@@ -48,6 +48,7 @@ UINT32 mArmed;  // the enables of the breakpoints that have an address
 }  // namespace
 
 void OutByte(UINT16 Port, UINT8 Value) { __asm__ volatile("outb %0, %1" : : "a"(Value), "Nd"(Port)); }
+void OutWord(UINT16 Port, UINT16 Value) { __asm__ volatile("outw %0, %1" : : "a"(Value), "Nd"(Port)); }
 void OutDword(UINT16 Port, UINT32 Value) { __asm__ volatile("outl %0, %1" : : "a"(Value), "Nd"(Port)); }
 UINT8 InByte(UINT16 Port) {
   UINT8 Value;

@@ -19,6 +19,7 @@ static_assert(sizeof(TASK_STATE) == 104);
 #define DR6_SINGLE_STEP 0x4000u
 
 void OutByte(UINT16 Port, UINT8 Value);
+void OutWord(UINT16 Port, UINT16 Value);
 void OutDword(UINT16 Port, UINT32 Value);
 UINT8 InByte(UINT16 Port);
 UINT32 InDword(UINT16 Port);

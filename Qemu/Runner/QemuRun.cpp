@@ -130,7 +130,7 @@ void ParseQemuTrace(const std::string &Text, QemuOutcome &Outcome) {
   std::string Line;
   std::string *LastUart = nullptr;
   std::vector<QemuConfigWrite> Writes;
-  std::size_t AfterSetUp = 0;
+  std::size_t AfterSetUp = 0, BeforeHarness = 0;
   while (std::getline(Lines, Line)) {
     if (Line.find("memory_region_ops_write") != std::string::npos && Line.find("name 'serial'") != std::string::npos) {
       const std::size_t At = Line.find(" addr 0x");
@@ -152,9 +152,15 @@ void ParseQemuTrace(const std::string &Text, QemuOutcome &Outcome) {
       if (Write.Function == "00:18.0" && Write.Register == 0x24 && Write.Value == 0) {
         AfterSetUp = Writes.size();
       }
+      // The foundation's marker after the module: what follows is its own.
+      if (Write.Function == "00:1f.0" && Write.Register == 0x44 && Write.Value == 0 && BeforeHarness == 0) {
+        BeforeHarness = Writes.size() - 1;
+      }
     }
   }
-  Outcome.ModuleConfigWrites.assign(Writes.begin() + static_cast<std::ptrdiff_t>(AfterSetUp), Writes.end());
+  const std::size_t End = BeforeHarness >= AfterSetUp && BeforeHarness != 0 ? BeforeHarness : Writes.size();
+  Outcome.ModuleConfigWrites.assign(Writes.begin() + static_cast<std::ptrdiff_t>(AfterSetUp),
+                                    Writes.begin() + static_cast<std::ptrdiff_t>(End));
 }
 
 // Transmitted bytes show up in the serial files: the module must send nothing.

@@ -13,6 +13,21 @@ inline constexpr EFI_GUID gSocPreInitFileGuid = {0x7F3C2A91, 0x5B4E, 0x4D6A,
 inline constexpr EFI_GUID gFfs2FileSystemGuid = {0x8C8CE578, 0x8A3D, 0x4F1C,
                                                  {0x99, 0x35, 0x89, 0x61, 0x85, 0xC3, 0x2D, 0xD3}};
 
+// The volume top file: the last file of a boot firmware volume, ending at its
+// end, which holds the reset vector.
+inline constexpr EFI_GUID gVolumeTopFileGuid = {0x1BA0062E, 0xC779, 0x4582,
+                                                {0x85, 0x66, 0x33, 0x6A, 0xE8, 0xF7, 0x8F, 0x09}};
+
+// The QEMU ROM's own: the PEIM that installs BUS_INFO_PPI, the PPI through
+// which the foundation hands it the board's settings, and the raw file of
+// the ROM's default options.
+inline constexpr EFI_GUID gBusInfoPeiFileGuid = {0x3D8E5A47, 0x92C1, 0x4B6F,
+                                                 {0xA3, 0x0E, 0x71, 0x5C, 0x2B, 0x94, 0xE6, 0x08}};
+inline constexpr EFI_GUID gBoardSettingsPpiGuid = {0x6A2F0C93, 0x1E4D, 0x47B8,
+                                                   {0x9C, 0x55, 0x0D, 0xE3, 0x86, 0x7A, 0x21, 0xF4}};
+inline constexpr EFI_GUID gRomOptionsFileGuid = {0xC45B7E10, 0x6F2A, 0x4D93,
+                                                 {0xB8, 0x1C, 0x5E, 0x07, 0xA2, 0x3D, 0x94, 0x6B}};
+
 inline constexpr UINT32 kGuidSize = 16;
 
 // The 16 stored bytes of a GUID (Data1 to Data3 little-endian).
