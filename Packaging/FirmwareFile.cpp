@@ -213,30 +213,50 @@ std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
   return static_cast<std::uint8_t>(0x100 - FileHeaderSum(Copy.data(), firmware_file::HeaderSize));
 }
 
-std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
-                                        const std::string &Version) {
-  const bool IsTeImage = Pe32.size() >= 2 && ReadLe16(Pe32.data()) == te::kSignature;
-  std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
-  Append(VersionPayload, Utf16(Version));
-  const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, ModuleDependencyExpression()),
-                                                Section(IsTeImage ? section::kTe : section::kPe32, Pe32),
-                                                Section(section::kUserInterface, Utf16(Name)),
-                                                Section(section::kVersion, VersionPayload)};
+namespace {
+
+// A file header before Body: name, type, size, state, header checksum; no file checksum.
+std::vector<std::uint8_t> WithFileHeader(const Guid16 &Name, std::uint8_t Type, const std::vector<std::uint8_t> &Body) {
   std::vector<std::uint8_t> File(firmware_file::HeaderSize, 0);
-  for (const std::vector<std::uint8_t> &Each : Sections) {
-    while (File.size() % section::kAlignment != 0) {  // each section aligned from the start of the file
-      File.push_back(0);
-    }
-    Append(File, Each);
-  }
-  PutGuid(File, firmware_file::Name, kSocPreInitFileGuid);
+  Append(File, Body);
+  PutGuid(File, firmware_file::Name, Name);
   File[firmware_file::FileChecksum] = firmware_file::kNoFileChecksum;  // attribute CHECKSUM clear
-  File[firmware_file::Type] = firmware_file::kTypePeim;
+  File[firmware_file::Type] = Type;
   File[firmware_file::Attributes] = 0x00;  // no alignment beyond the 8-byte file rule
   WriteLe(&File[firmware_file::Size], 3, File.size());
   File[firmware_file::State] = firmware_file::kStateValid;
   File[firmware_file::HeaderChecksum] = FileHeaderChecksum(File);
   return File;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildPeim(const PeimSpec &Spec) {
+  const bool IsTeImage = Spec.Image.size() >= 2 && ReadLe16(Spec.Image.data()) == te::kSignature;
+  std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
+  Append(VersionPayload, Utf16(Spec.Version));
+  const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, Spec.Depex),
+                                                Section(IsTeImage ? section::kTe : section::kPe32, Spec.Image),
+                                                Section(section::kUserInterface, Utf16(Spec.UiName)),
+                                                Section(section::kVersion, VersionPayload)};
+  std::vector<std::uint8_t> Body;
+  for (const std::vector<std::uint8_t> &Each : Sections) {
+    // Each section 4-aligned from the start of the file, whose header is 24 bytes.
+    while ((firmware_file::HeaderSize + Body.size()) % section::kAlignment != 0) {
+      Body.push_back(0);
+    }
+    Append(Body, Each);
+  }
+  return WithFileHeader(Spec.Name, firmware_file::kTypePeim, Body);
+}
+
+std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
+                                        const std::string &Version) {
+  return BuildPeim({kSocPreInitFileGuid, ModuleDependencyExpression(), Pe32, Name, Version});
+}
+
+std::vector<std::uint8_t> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data) {
+  return WithFileHeader(Name, firmware_file::kTypeRaw, Data);
 }
 
 namespace {
@@ -290,11 +310,9 @@ std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_
   return File;
 }
 
-std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
+std::vector<std::uint8_t> BuildVolumeOf(const std::vector<PlacedFile> &Files, std::size_t Length) {
   constexpr std::size_t kHeaderLength = volume::MinHeaderLength;
-  static_assert(kHeaderLength % volume::kFileAlignment == 0, "the file follows the header at an 8-byte boundary");
-  const std::size_t Used = kHeaderLength + File.size();
-  const std::size_t Blocks = (Used + kVolumeBlockSize - 1) / kVolumeBlockSize;
+  const std::size_t Blocks = (Length + kVolumeBlockSize - 1) / kVolumeBlockSize;
   std::vector<std::uint8_t> Volume(Blocks * kVolumeBlockSize, firmware_file::kErased);  // free space at the erase value
   std::fill(Volume.begin(), Volume.begin() + kHeaderLength, 0);
   PutGuid(Volume, volume::FileSystemGuid, kFfs2Guid);
@@ -306,8 +324,15 @@ std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
   WriteLe(&Volume[volume::BlockMap + volume::BlockCount], 4, Blocks);
   WriteLe(&Volume[volume::BlockMap + volume::BlockLength], 4, kVolumeBlockSize);  // then the {0, 0} terminator
   WriteLe(&Volume[volume::Checksum], 2, 0x10000 - VolumeHeaderSum(Volume.data(), kHeaderLength));
-  std::copy(File.begin(), File.end(), Volume.begin() + kHeaderLength);
+  for (const PlacedFile &Each : Files) {
+    std::copy(Each.Bytes.begin(), Each.Bytes.end(), Volume.begin() + static_cast<std::ptrdiff_t>(Each.Offset));
+  }
   return Volume;
+}
+
+std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
+  static_assert(volume::MinHeaderLength % volume::kFileAlignment == 0, "the file follows the header at an 8-byte boundary");
+  return BuildVolumeOf({{volume::MinHeaderLength, File}}, volume::MinHeaderLength + File.size());
 }
 
 std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t> &Bytes, std::string &Error) {

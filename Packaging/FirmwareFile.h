@@ -79,9 +79,21 @@ struct FirmwareFile {
 // checksum and the state are not counted).
 std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header);
 
-// The PEIM file: dependency expression, PE32 or TE (the image byte for byte,
-// its section type by its form), user interface Name and version Version, in
-// this order.
+// A PEIM file: dependency expression, PE32 or TE (the image byte for byte,
+// its section type by its form), user interface and version, in this order.
+struct PeimSpec {
+  Guid16 Name;
+  std::vector<std::uint8_t> Depex;
+  std::vector<std::uint8_t> Image;
+  std::string UiName, Version;
+};
+std::vector<std::uint8_t> BuildPeim(const PeimSpec &Spec);
+
+// A raw file (type 0x01, no sections) holding Data.
+std::vector<std::uint8_t> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data);
+
+// The module's PEIM file: its name, its expression, the image, user interface
+// Name and version Version.
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
                                         const std::string &Version);
 
@@ -98,6 +110,15 @@ std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_
 
 // --- Volumes ----------------------------------------------------------------
 constexpr std::uint32_t kVolumeBlockSize = 0x1000;
+
+// A volume of 4 KiB blocks (FFS2, erase polarity 1), at least Length bytes,
+// with each file at its offset (8-aligned, after the header); free space
+// holds the erase value.
+struct PlacedFile {
+  std::size_t Offset;
+  std::vector<std::uint8_t> Bytes;
+};
+std::vector<std::uint8_t> BuildVolumeOf(const std::vector<PlacedFile> &Files, std::size_t Length);
 
 // A volume of 4 KiB blocks (FFS2, erase polarity 1) holding the file; free
 // space holds the erase value.

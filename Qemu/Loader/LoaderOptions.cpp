@@ -99,6 +99,8 @@ const char *ParseLoaderOptions(const char *CommandLine, LOADER_OPTIONS &Options)
       Options.Reg40 = static_cast<UINT8>(Number);
     } else if (SameWord(Key, KeyLength, "release") && Number <= 1) {
       Options.ReleaseHalts = Number != 0;
+    } else if (SameWord(Key, KeyLength, "depex") && Number <= 1) {
+      Options.HonourModuleDepex = Number != 0;
     } else if (SameWord(Key, KeyLength, "sink")) {
       Options.SinkRva = Number;
     } else if (SameWord(Key, KeyLength, "halt")) {

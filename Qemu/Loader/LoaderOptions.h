@@ -14,6 +14,7 @@ struct LOADER_OPTIONS {
   PPI_MODE Ppi = PPI_INSTALLED;
   UINT32 PpiStatus = 0;
   bool ReleaseHalts = false;
+  bool HonourModuleDepex = true;  // ROM: false dispatches the module last even when its expression fails
   UINT32 LoadBase = 0x00200000;
   UINT32 SinkRva = 0;  // 0: not watched
   UINT32 HaltRva = 0;

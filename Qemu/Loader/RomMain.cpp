@@ -190,6 +190,15 @@ extern "C" void RomMain() {
       ModuleRan = ModuleRan || SameGuid(kRom + Peim.File.At, GuidBytes(gSocPreInitFileGuid).Bytes);
     }
   }
+  // As a platform's debug build may be told to: the module regardless of its expression.
+  const GUID_BYTES Module = GuidBytes(gSocPreInitFileGuid);
+  for (UINT32 Index = 0; Index < mPeimCount && !gOptions.HonourModuleDepex; Index++) {
+    if (!mPeims[Index].Done && SameGuid(kRom + mPeims[Index].File.At, Module.Bytes)) {
+      Print("expression ignored\n");
+      mPeims[Index].Done = ModuleRan = true;
+      Dispatch(mPeims[Index]);
+    }
+  }
   for (UINT32 Index = 0; Index < mPeimCount; Index++) {
     if (!mPeims[Index].Done) {
       Print("neverdispatched ");

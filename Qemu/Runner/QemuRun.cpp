@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "FirmwareFile.h"
+#include "RomImage.h"
 #include "LinkMap.h"
 #include "PeImage.h"
 #include "ModuleImageRun.h"
@@ -174,26 +175,6 @@ std::uint32_t RvaOf(const LinkMap &Map, const std::string &Name) { return Map.Rv
 
 // The words pei-sim run prints for a volume whose PEIM the loader did not
 // dispatch: the host evaluates the same expression against the same PPIs.
-std::string RefusalOf(const QemuSettings &Settings) {
-  std::vector<std::uint8_t> Bytes;
-  std::string Error;
-  const auto Volume = ReadFileBounded(Settings.ImagePath, Bytes, Error) ? ParseFirmwareVolume(Bytes, Error)
-                                                                         : std::nullopt;
-  if (!Volume) {
-    return "the loader did not dispatch the module (" + Error + ")";
-  }
-  for (const FirmwareFile &File : Volume->Files) {
-    if (const FirmwareSection *Depex = File.Find(section::kPeiDepex); Depex != nullptr && File.Type == firmware_file::kTypePeim) {
-      std::vector<Guid16> Installed;
-      if (Settings.Board.PpiInstalled && !Settings.Board.PpiStatus) {
-        Installed.push_back(kBusInfoPpiGuid);
-      }
-      return DispatchRefusal(EvaluateDependencyExpression(Depex->Payload, Installed));
-    }
-  }
-  return "the loader did not dispatch the module";
-}
-
 // A SIGINT, SIGTERM, SIGHUP or SIGPIPE (the reader of our output went away)
 // that arrived while QEMU ran: the wait ends QEMU and the temporary folder
 // goes before the caller passes the signal on.
@@ -221,26 +202,90 @@ struct StopSignals {
   }
 };
 
-// The file QEMU boots as the loader's module: a PE32 image or a volume as
-// they are, a PEIM file inside a volume of its own (written into Folder).
+// The module's image from any kind of file run takes: a PE32 or TE image as
+// it is; from a PEIM file, or a volume's first PEIM, its image section.
 // Empty, with Error set, for anything else.
-std::string ModuleFileFor(const std::string &Path, const std::string &Folder, std::string &Error) {
+std::vector<std::uint8_t> ModuleImageOf(const std::string &Path, std::vector<std::uint8_t> &Depex, bool &Bare,
+                                        std::string &Error) {
   std::vector<std::uint8_t> Bytes;
   if (!ReadFileBounded(Path, Bytes, Error)) {
-    return "";
+    return {};
   }
   const std::string Kind = KindOfFirmware(Bytes);
-  if (Kind != "file") {
-    return Path;
+  Bare = Kind == "image";
+  if (Bare) {
+    return Bytes;
   }
-  if (!ParseFileNamedAsModule(Bytes, Path, Error)) {
+  std::optional<FirmwareFile> File;
+  if (Kind == "volume") {
+    const auto Volume = ParseFirmwareVolume(Bytes, Error);
+    for (const FirmwareFile &Each : Volume ? Volume->Files : std::vector<FirmwareFile>{}) {
+      File = !File && Each.Type == firmware_file::kTypePeim ? std::optional<FirmwareFile>(Each) : File;
+    }
+    Error = Volume && !File ? Path + ": the volume holds no PEIM file" : Error;
+  } else {
+    File = ParseFileNamedAsModule(Bytes, Path, Error);
+  }
+  if (File && File->FindImage() == nullptr) {
+    Error = Path + ": the PEIM file has no PE32 or TE section";
+    return {};
+  }
+  if (File && File->Find(section::kPeiDepex) != nullptr) {
+    Depex = File->Find(section::kPeiDepex)->Payload;
+  }
+  return File ? File->FindImage()->Payload : std::vector<std::uint8_t>{};
+}
+
+// Why the foundation did not dispatch the module: its expression as the ROM
+// holds it, against what the ROM's PEIMs installed.
+std::string RefusalOf(const QemuSettings &Settings) {
+  std::vector<std::uint8_t> Depex = ModuleDependencyExpression();
+  bool Bare = false;
+  std::string Error;
+  ModuleImageOf(Settings.ImagePath, Depex, Bare, Error);
+  std::vector<Guid16> Installed;
+  if (Settings.Board.PpiInstalled && !Settings.Board.PpiStatus && !Settings.WithoutBusInfoPei) {
+    Installed.push_back(kBusInfoPpiGuid);
+  }
+  return DispatchRefusal(EvaluateDependencyExpression(Depex, Installed));
+}
+
+bool WriteBytes(const std::string &Path, const std::vector<std::uint8_t> &Bytes) {
+  std::ofstream Out(Path, std::ios::binary);
+  Out.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+  return static_cast<bool>(Out);
+}
+
+// SocPreInit.rom around the module, in Folder: the module rebased into the
+// volume with BusInfoPei, the foundation and the SEC from the parts folder.
+// Empty, with Error set, when a part is missing or does not fit.
+std::string BuildRomFor(const QemuSettings &Settings, const LinkMap &Map, const std::string &Folder,
+                        std::vector<RomFile> &Layout, bool &Bare, std::string &Error) {
+  RomParts Parts;
+  Parts.Module = ModuleImageOf(Settings.ImagePath, Parts.ModuleDepex, Bare, Error);
+  if (Parts.Module.empty()) {
     return "";
   }
-  const std::string VolumePath = Folder + "/module.fv";
-  const std::vector<std::uint8_t> Volume = BuildVolume(Bytes);
-  std::ofstream(VolumePath, std::ios::binary)
-      .write(reinterpret_cast<const char *>(Volume.data()), static_cast<std::streamsize>(Volume.size()));
-  return VolumePath;
+  for (const auto &[Name, Into] : {std::pair<const char *, std::vector<std::uint8_t> *>{"BusInfoPei.efi", &Parts.BusInfoPei},
+                                   {"Foundation.bin", &Parts.Foundation},
+                                   {"Sec.bin", &Parts.Sec}}) {
+    if (!ReadFileBounded(Settings.RomPartsFolder + "/" + Name, *Into, Error)) {
+      Error = "the ROM's parts: " + Error;
+      return "";
+    }
+  }
+  Parts.Options = "sink=" + Hex(Map.Rva("_SerialWrite").value_or(0), 8) +
+                  " halt=" + Hex(Map.Rva("_HaltProcessor").value_or(0), 8);
+  Parts.Version = "0";
+  Parts.ModuleAfterBusInfo = Settings.ModuleAfterBusInfo;
+  Parts.WithoutBusInfoPei = Settings.WithoutBusInfoPei;
+  const auto Rom = BuildRom(Parts, Layout, Error);
+  const std::string RomPath = Folder + "/SocPreInit.rom";
+  if (!Rom || !WriteBytes(RomPath, *Rom)) {
+    Error = Rom ? "cannot write " + RomPath : Settings.ImagePath + ": " + Error;
+    return "";
+  }
+  return RomPath;
 }
 
 }  // namespace
@@ -315,19 +360,30 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   for (const std::string &Path : {TracePath, ConsolePath, Com1Path, Com2Path}) {
     std::remove(Path.c_str());
   }
-  const std::string ModulePath = ModuleFileFor(Settings.ImagePath, Folder, Outcome.Error);
-  if (ModulePath.empty()) {
+  std::vector<RomFile> Layout;
+  bool Bare = false;  // a bare image: dispatched as run calls it, whatever its (default) expression says
+  const std::string RomPath = Settings.RomPath.empty()
+                                  ? BuildRomFor(Settings, *Map, Folder, Layout, Bare, Outcome.Error)
+                                  : Settings.RomPath;
+  if (RomPath.empty()) {
     return false;
   }
+  for (const RomFile &Row : Layout) {
+    Outcome.ModuleBase = Row.Name == "SocPreInit" ? Row.ImageBase : Outcome.ModuleBase;
+  }
 
-  std::string LoaderArgs = "divisor=" + std::to_string(Settings.Board.DivisorCode) + " bus=" + std::to_string(Settings.Board.Bus) +
+  // The options as the foundation reads them from fw_cfg (after a first word);
+  // the watched routines' addresses are the ROM's own.
+  std::string LoaderArgs = "pei-sim divisor=" + std::to_string(Settings.Board.DivisorCode) + " bus=" + std::to_string(Settings.Board.Bus) +
                            " reg40=" + std::to_string(Settings.Board.Reg40) + " release=" + (Settings.Board.ReleaseHalts ? "1" : "0");
+  LoaderArgs += std::string(" depex=") + (Bare || Settings.IgnoreDepex ? "0" : "1");
   LoaderArgs += " ppi=" + (Settings.Board.PpiStatus ? Hex(*Settings.Board.PpiStatus, 8) : Settings.Board.PpiInstalled ? "installed" : "absent");
-  LoaderArgs += " sink=" + Hex(RvaOf(*Map, "_SerialWrite"), 8) + " halt=" + Hex(RvaOf(*Map, "_HaltProcessor"), 8);
 
+  // -icount shift=0: one instruction per virtual nanosecond, so the time stamp
+  // counter the foundation reads counts instructions.
   std::vector<std::string> Args = {Settings.QemuBinary, "-machine", "q35,hpet=off", "-accel", "tcg", "-nodefaults",
-                                   "-display", "none", "-no-reboot", "-m", "64M",
-                                   "-kernel", Settings.LoaderPath, "-append", LoaderArgs, "-initrd", ModulePath,
+                                   "-display", "none", "-no-reboot", "-m", "64M", "-icount", "shift=0",
+                                   "-bios", RomPath, "-fw_cfg", "name=opt/socpreinit/options,string=" + LoaderArgs,
                                    "-serial", "file:" + Com1Path, "-serial", "file:" + Com2Path,
                                    "-device", "edu,addr=0x16", "-device", "ich9-ahci,addr=0x17",
                                    "-device", "ich9-ahci,addr=0x18",
@@ -367,9 +423,9 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
     return false;
   }
   if (Settings.Gdb) {
-    const std::uint32_t Base = 0x00200000;
+    const std::uint32_t Base = Outcome.ModuleBase;
     std::printf("QEMU is waiting for gdb. In another terminal:\n  gdb -ex 'set architecture i386' -ex 'target remote %s/gdb.sock' \\\n"
-                "      -ex 'hbreak *0x%08X' -ex continue\nModule routines at load base 0x%08X:\n",
+                "      -ex 'hbreak *0x%08X' -ex continue\nModule routines in flash (RVA 0 at 0x%08X):\n",
                 Folder.c_str(), Base + RvaOf(*Map, "_ModuleEntry"), Base);
     std::map<std::uint32_t, std::string> ByAddress;
     for (const auto &[Name, Rva] : Map->Rvas) {

@@ -25,7 +25,11 @@ inline BoardSettings QemuBoardDefaults() {
 struct QemuSettings {
   std::string ImagePath;
   std::string MapPath;     // empty: the image path with ".map" for its extension
-  std::string LoaderPath;  // the loader kernel (PeiLoader.elf)
+  std::string RomPartsFolder;  // Foundation.bin, Sec.bin and BusInfoPei.efi
+  std::string RomPath;         // boot this ROM as it is; empty: build one around the image
+  bool ModuleAfterBusInfo = false;  // BusInfoPei first in the volume (it is last by default)
+  bool WithoutBusInfoPei = false;   // leave BusInfoPei out: nothing installs BUS_INFO_PPI
+  bool IgnoreDepex = false;         // dispatch the module last whatever its expression says
   std::string QemuBinary = "qemu-system-i386";
   BoardSettings Board = QemuBoardDefaults();
   std::string KeepFolder;  // keep the command line, trace, debug console and serial files here
@@ -52,7 +56,8 @@ struct QemuOutcome {
   std::uint32_t StackBytes = 0;
   bool RegistersPreserved = false;
   std::uint32_t EduIdentification = 0, Ahci23Version = 0, Ahci24Version = 0;
-  std::uint32_t LoadBase = 0;
+  std::uint32_t LoadBase = 0;    // where the foundation said RVA 0 of the module lies
+  std::uint32_t ModuleBase = 0;  // the same, from the ROM's layout, before the run
   bool NotDispatched = false;  // a volume's PEIM whose dependency expression did not hold
   // QEMU's trace: the last line parameters each UART was given, and the
   // configuration writes after the loader's own set-up.

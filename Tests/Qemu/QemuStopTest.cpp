@@ -51,7 +51,7 @@ pid_t StartGdbRun(const std::string &Temporary, std::string &Out) {
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
   posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
-  std::vector<std::string> Words = {PEI_SIM_PATH, "qemu", "--gdb", "--image", MODULE_IMAGE, "--loader", PEI_LOADER};
+  std::vector<std::string> Words = {PEI_SIM_PATH, "qemu", "--gdb", "--image", MODULE_IMAGE};
   std::vector<char *> Argv;
   for (std::string &Word : Words) Argv.push_back(Word.data());
   Argv.push_back(nullptr);
@@ -67,7 +67,7 @@ pid_t StartGdbRun(const std::string &Temporary, std::string &Out) {
   posix_spawn_file_actions_destroy(&Actions);
   close(Pipe[1]);
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Out.find("Module routines at load base") == std::string::npos &&
+  while (Out.find("Module routines in flash") == std::string::npos &&
          std::chrono::steady_clock::now() < Deadline) {
     pollfd Wait{Pipe[0], POLLIN, 0};
     if (poll(&Wait, 1, 200) > 0) {

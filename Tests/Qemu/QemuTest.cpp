@@ -51,7 +51,7 @@ std::vector<QemuCase> Matrix() {
 QemuSettings SettingsFor(const QemuCase &Case) {
   QemuSettings Settings;
   Settings.ImagePath = Case.Image;
-  Settings.LoaderPath = PEI_LOADER;
+  Settings.RomPartsFolder = ROM_PARTS;
   Settings.Board.DivisorCode = Case.DivisorCode;
   Settings.Board.Reg40 = Case.Reg40;
   Settings.Board.PpiInstalled = Case.PpiInstalled;
@@ -105,7 +105,7 @@ TEST(Qemu, TheErrorLevelImageFormsTheStatusMessageFirst) {
 
 TEST(Qemu, ABusWithoutDevicesIsReported) {
   const CommandResult Result =
-      RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", MODULE_IMAGE, "--loader", PEI_LOADER, "--bus", "5"});
+      RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", MODULE_IMAGE, "--bus", "5"});
   EXPECT_EQ(Result.Exit, 0) << Result.Err;
   EXPECT_NE(Result.Out.find("05:16.0 reg 0x10: 0xFFFFFFFF"), std::string::npos) << Result.Out;
   EXPECT_NE(Result.Out.find("on bus 5 the three base-address writes went to functions that do not exist"),
@@ -127,19 +127,20 @@ TEST(Qemu, RunsThatCannotCompleteSayWhy) {
   EXPECT_NE(Outcome.Error.find("cannot start"), std::string::npos) << Outcome.Error;
   EXPECT_TRUE(std::filesystem::is_empty(Temporary));
 
-  // A file of no kind qemu takes is named as such before QEMU starts; a
-  // broken PE32 image reaches the loader, which refuses it.
+  // A file of no kind qemu takes is named as such before QEMU starts, and so
+  // is a broken image: the ROM cannot be built around it.
   const std::string Map = std::string(MODULE_IMAGE).replace(std::string(MODULE_IMAGE).size() - 3, 3, "map");
-  const CommandResult Elf = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", PEI_LOADER, "--map", Map});
+  const CommandResult Elf = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", Map, "--map", Map});
   EXPECT_EQ(Elf.Exit, 4);
-  EXPECT_NE(Elf.Err.find(std::string(PEI_LOADER) + ": not a PE32 or TE image, PEIM file or firmware volume: "),
+  EXPECT_NE(Elf.Err.find(Map + ": not a PE32 or TE image, PEIM file or firmware volume: "),
             std::string::npos)
       << Elf.Err;
   const std::string Broken = ScratchPath("broken.efi");
   std::ofstream(Broken, std::ios::binary) << "MZ" << std::string(62, '\0');
   const CommandResult Result = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", Broken, "--map", Map});
   EXPECT_EQ(Result.Exit, 4);
-  EXPECT_NE(Result.Err.find("did not complete: no PE signature"), std::string::npos) << Result.Err;
+  EXPECT_NE(Result.Err.find("cannot run QEMU: " + Broken + ": SocPreInit: no PE signature"), std::string::npos)
+      << Result.Err;
 
   const CommandResult Usage = RunCommandLine(PEI_SIM_PATH, {"qemu"});
   EXPECT_EQ(Usage.Exit, 2);
@@ -208,7 +209,7 @@ std::vector<std::string> EqualRunCommand(const std::string &Out) {
 TEST(Qemu, EveryKindOfFileRunsAndTheHeadingNamesTheEqualBoardRun) {
   for (const char *File : {ARTIFACT_FV, ARTIFACT_FFS, MODULE_IMAGE, ARTIFACT_TE}) {
     SCOPED_TRACE(File);
-    const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", File, "--loader", PEI_LOADER});
+    const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", File});
     ASSERT_EQ(Qemu.Exit, 0) << Qemu.Err;
     EXPECT_EQ(Qemu.Out.rfind("QEMU q35 run of " + std::string(File) + "\n", 0), 0u) << Qemu.Out.substr(0, 200);
     const std::vector<std::string> Run = EqualRunCommand(Qemu.Out);
@@ -223,7 +224,7 @@ TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheLoader) {
   // Without the PPI the loader does not call the module. (QEMU's UARTs reset
   // to divisor 12, the board's to 0: the UART lines are left out.)
   const CommandResult Missing =
-      RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FV, "--loader", PEI_LOADER, "--no-ppi"});
+      RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FV, "--no-ppi"});
   EXPECT_EQ(Missing.Exit, 5) << Missing.Err;
   const CommandResult BoardMissing =
       RunCommandLine(PEI_SIM_PATH, {"run", "--image", ARTIFACT_FV, "--bus", "0", "--divisor-code", "3", "--no-ppi"});

@@ -15,19 +15,19 @@
 
 namespace {
 
-// The loader kernel: installed beside pei-sim (../share/socpreinit), else the
-// one this build tree made.
-std::string DefaultLoaderPath() {
+// The ROM's parts (foundation, SEC, BusInfoPei): installed beside pei-sim
+// (../share/socpreinit), else the ones this build tree made.
+std::string DefaultRomPartsFolder() {
   char Self[4096];
   const ssize_t Length = readlink("/proc/self/exe", Self, sizeof Self - 1);
   if (Length > 0) {
     std::string Exe(Self, static_cast<std::size_t>(Length));
-    const std::string Installed = Exe.substr(0, Exe.rfind('/')) + "/../share/socpreinit/PeiLoader.elf";
-    if (access(Installed.c_str(), R_OK) == 0) {
+    const std::string Installed = Exe.substr(0, Exe.rfind('/')) + "/../share/socpreinit";
+    if (access((Installed + "/Foundation.bin").c_str(), R_OK) == 0) {
       return Installed;
     }
   }
-  return PEI_LOADER_BUILT;
+  return ROM_PARTS_BUILT;
 }
 
 // Each check with its verdict on its first line; what a check lists follows it.
@@ -66,7 +66,7 @@ std::string EqualRunCommand(const QemuSettings &Settings) {
 
 ExitStatus QemuCommand(const std::vector<std::string> &Args) {
   QemuSettings Settings;
-  Settings.LoaderPath = DefaultLoaderPath();
+  Settings.RomPartsFolder = DefaultRomPartsFolder();
   bool Stats = false, LimitGiven = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
@@ -83,8 +83,16 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
       Settings.Gdb = true;
     } else if (Option == "--keep") {
       Settings.KeepFolder = Value();
-    } else if (Option == "--loader") {
-      Settings.LoaderPath = Value();
+    } else if (Option == "--rom") {
+      Settings.RomPath = Value();
+    } else if (Option == "--rom-parts") {
+      Settings.RomPartsFolder = Value();
+    } else if (Option == "--busdriver-first") {
+      Settings.ModuleAfterBusInfo = true;
+    } else if (Option == "--without-busdriver") {
+      Settings.WithoutBusInfoPei = true;
+    } else if (Option == "--ignore-depex") {
+      Settings.IgnoreDepex = true;
     } else if (Option == "--time-limit") {
       Settings.TimeLimitSeconds = static_cast<unsigned>(ParseUnsigned(Value(), 3600, "time limit"));
       LimitGiven = true;

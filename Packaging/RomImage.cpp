@@ -1,0 +1,107 @@
+#include "RomImage.h"
+
+#include "FirmwareFile.h"
+#include "ImageForms.h"
+#include "Layout/LittleEndian.h"
+#include "Layout/Te.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kSecSize = 256;
+
+std::size_t Align8(std::size_t Value) { return (Value + 7) & ~static_cast<std::size_t>(7); }
+
+std::optional<Bytes> TeOf(const Bytes &Image, std::string &Error) {
+  if (Image.size() >= 2 && ReadLe16(Image.data()) == te::kSignature) {
+    return Image;
+  }
+  return ToTe(Image, Error);
+}
+
+// The PEIM built twice: once to find where its image lands in flash, then
+// with the image rebased there (the file's layout does not change).
+std::optional<Bytes> PlacedPeim(PeimSpec Spec, std::size_t Offset, RomFile &Row, std::string &Error) {
+  const Bytes Draft = BuildPeim(Spec);
+  const auto File = ParseFirmwareFile(Draft, 0, Draft.size(), Error);
+  if (!File || File->FindImage() == nullptr) {
+    return std::nullopt;
+  }
+  // The section's payload follows its 4-byte header.
+  Row.ImageAddress = static_cast<std::uint32_t>(kRomBase + Offset + File->FindImage()->Offset + 4);
+  auto Rebased = RebaseImage(Spec.Image, Row.ImageAddress, Error);
+  if (!Rebased) {
+    Error = Spec.UiName + ": " + Error;
+    return std::nullopt;
+  }
+  Row.ImageBase = static_cast<std::uint32_t>(Row.ImageAddress + te::Size - ReadLe16(&Spec.Image[te::StrippedSize]));
+  Spec.Image = std::move(*Rebased);
+  return BuildPeim(Spec);
+}
+
+}  // namespace
+
+std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layout, std::string &Error) {
+  Layout.clear();
+  if (Parts.Sec.size() > kSecSize || Parts.Sec.size() < 4) {
+    Error = "the SEC is not 4 to 256 bytes";
+    return std::nullopt;
+  }
+  const auto Module = TeOf(Parts.Module, Error);
+  if (!Module) {
+    Error = "SocPreInit: " + Error;
+    return std::nullopt;
+  }
+  std::vector<PeimSpec> Peims = {{kSocPreInitFileGuid, Parts.ModuleDepex, *Module, "SocPreInit", Parts.Version}};
+  if (!Parts.WithoutBusInfoPei) {
+    const auto BusInfo = TeOf(Parts.BusInfoPei, Error);
+    if (!BusInfo) {
+      Error = "BusInfoPei: " + Error;
+      return std::nullopt;
+    }
+    // Depends on nothing: TRUE, END.
+    const PeimSpec Spec{ToGuid16(gBusInfoPeiFileGuid), {depex::kTrue, depex::kEnd}, *BusInfo, "BusInfoPei", Parts.Version};
+    Peims.insert(Parts.ModuleAfterBusInfo ? Peims.begin() : Peims.end(), Spec);
+  }
+  std::vector<PlacedFile> Files;
+  std::size_t Offset = volume::MinHeaderLength;
+  for (const PeimSpec &Spec : Peims) {
+    RomFile Row;
+    Row.Name = Spec.UiName;
+    auto File = PlacedPeim(Spec, Offset, Row, Error);
+    if (!File) {
+      return std::nullopt;
+    }
+    Row.Offset = static_cast<std::uint32_t>(Offset);
+    Row.Size = static_cast<std::uint32_t>(File->size());
+    Layout.push_back(Row);
+    Files.push_back({Offset, std::move(*File)});
+    Offset = Align8(Offset + Files.back().Bytes.size());
+  }
+  // The options follow a first word, as the foundation's parser takes them.
+  const std::string OptionsText = "SocPreInit.rom " + Parts.Options;
+  Files.push_back({Offset, BuildRawFile(ToGuid16(gRomOptionsFileGuid), Bytes(OptionsText.begin(), OptionsText.end()))});
+  Layout.push_back({"options", static_cast<std::uint32_t>(Offset), static_cast<std::uint32_t>(Files.back().Bytes.size())});
+  Offset = Align8(Offset + Files.back().Bytes.size());
+
+  // The volume top file: the foundation (padded to 8 bytes), then the SEC
+  // (padded to 256 with its reset vector last), ending the volume.
+  Bytes Top = Parts.Foundation;
+  Top.resize(Align8(Top.size()), 0);
+  const std::uint32_t FoundationSize = static_cast<std::uint32_t>(Top.size());
+  Bytes Sec = Parts.Sec;
+  WriteLe(Sec.data(), 4, FoundationSize);  // SecFoundationSize: what the SEC copies from below itself
+  Sec.resize(kSecSize, 0);  // linked at 4 GiB - 256; its reset vector's jump is in its last 16 bytes
+  Top.insert(Top.end(), Sec.begin(), Sec.end());
+  const Bytes TopFile = BuildRawFile(ToGuid16(gVolumeTopFileGuid), Top);
+  if (TopFile.size() > kRomSize || kRomSize - TopFile.size() < Offset) {
+    Error = "the ROM's files do not fit in " + std::to_string(kRomSize) + " bytes";
+    return std::nullopt;
+  }
+  const std::size_t TopOffset = kRomSize - TopFile.size();
+  Files.push_back({TopOffset, TopFile});
+  Layout.push_back({"volume top file (foundation and SEC)", static_cast<std::uint32_t>(TopOffset),
+                    static_cast<std::uint32_t>(TopFile.size())});
+  return BuildVolumeOf(Files, kRomSize);
+}

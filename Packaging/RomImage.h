@@ -1,0 +1,45 @@
+// SocPreInit.rom: one boot firmware volume of 64 KiB that ends at 4 GiB, as
+// QEMU maps a -bios file. In it, in this order: the SocPreInit PEIM (its
+// image in the TE form, rebased to where it lies), BusInfoPei (likewise),
+// the ROM's default options in a raw file, and at the very end the volume
+// top file with the PEI foundation and the SEC, whose last bytes are the
+// reset vector.
+#ifndef PACKAGING_ROM_IMAGE_H_
+#define PACKAGING_ROM_IMAGE_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "FirmwareFile.h"
+
+inline constexpr std::uint32_t kRomSize = 0x10000;
+inline constexpr std::uint32_t kRomBase = 0xFFFF0000;  // where QEMU maps a 64 KiB -bios file
+
+struct RomParts {
+  std::vector<std::uint8_t> Module;      // SocPreInit: a PE32 or TE image
+  std::vector<std::uint8_t> ModuleDepex = ModuleDependencyExpression();
+  std::vector<std::uint8_t> BusInfoPei;  // a PE32 or TE image
+  std::vector<std::uint8_t> Foundation;  // flat binary the SEC copies to 1 MiB
+  std::vector<std::uint8_t> Sec;         // at most 256 bytes, ending with the reset vector
+  std::string Options;                   // "divisor=3 bus=0 ... sink=0x... halt=0x..."
+  std::string Version;
+  bool ModuleAfterBusInfo = false;       // the volume's order the other way round
+  bool WithoutBusInfoPei = false;        // leave it out: nothing installs BUS_INFO_PPI
+};
+
+// One row of the ROM's layout: a file, where it lies and, for a PEIM, where
+// its image lies (its address in flash) and where its RVA 0 lies.
+struct RomFile {
+  std::string Name;
+  std::uint32_t Offset = 0, Size = 0;
+  std::uint32_t ImageAddress = 0, ImageBase = 0;
+};
+
+// The ROM, or nothing with Error set (an image that cannot be converted or
+// rebased, or parts that do not fit).
+std::optional<std::vector<std::uint8_t>> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layout,
+                                                  std::string &Error);
+
+#endif  // PACKAGING_ROM_IMAGE_H_

@@ -1,0 +1,64 @@
+// The ROM's SEC: from the reset vector to the PEI foundation. The processor
+// starts in real mode at 0xFFFFFFF0 with CS based at 0xFFFF0000; this code
+// loads a flat GDT that lives here in flash, enters 32-bit protected mode,
+// puts the stack in RAM, copies the foundation (which lies in flash just
+// below this code) to 1 MiB and jumps to it. The ROM builder writes the
+// foundation's size into SecFoundationSize.
+        .set FOUNDATION_RAM, 0x00100000
+        .set SEC_STACK_TOP, 0x00080000
+        .set CODE_SELECTOR, 0x08
+        .set DATA_SELECTOR, 0x10
+        .set CS_BASE, 0xFFFF0000           // of the reset CS: 16-bit offsets are from it
+
+        .section .sec, "ax"
+        .code16
+        .globl SecFoundationSize
+SecFoundationSize:
+        .long   0
+        .globl Reset16
+Reset16:
+        cli
+        cld
+        // 0x66: a 32-bit GDT base (lgdtw keeps only 24 bits of it); CS
+        // override: DS is based at 0, in RAM.
+        lgdtl   %cs:(SecGdtr - CS_BASE)
+        mov     %cr0, %eax
+        or      $1, %eax
+        mov     %eax, %cr0
+        // ljmpl, not ljmp: a 32-bit offset (ljmp truncates it to 16 bits).
+        ljmpl   $CODE_SELECTOR, $Start32
+
+        .balign 8
+// Flat 4 GiB code and data, with the accessed bit set: the processor writes
+// a descriptor back when it sets that bit, and flash takes no writes.
+SecGdt:
+        .quad   0
+        .quad   0x00CF9B000000FFFF
+        .quad   0x00CF93000000FFFF
+SecGdtr:
+        .word   SecGdtr - SecGdt - 1
+        .long   SecGdt
+
+        .code32
+Start32:
+        mov     $DATA_SELECTOR, %ax
+        mov     %ax, %ds
+        mov     %ax, %es
+        mov     %ax, %ss
+        mov     %ax, %fs
+        mov     %ax, %gs
+        mov     $SEC_STACK_TOP, %esp
+        mov     SecFoundationSize, %ecx
+        mov     $SecFoundationSize, %esi
+        sub     %ecx, %esi
+        mov     $FOUNDATION_RAM, %edi
+        rep movsb
+        mov     $FOUNDATION_RAM, %eax
+        jmp     *%eax
+
+// The reset vector: the last 16 bytes of the 4 GiB space (the ROM builder
+// pads the SEC to its 256 bytes; a section reaching 4 GiB is more than
+// ld.lld takes).
+        .section .resetvector, "ax"
+        .code16
+        jmp     Reset16
