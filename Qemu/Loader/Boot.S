@@ -32,7 +32,8 @@ LoaderStart:
         jmp     1b
 
 // From the ROM: zero the variables (the SEC copied only code and data), then
-// the foundation's main on the loader's stack.
+// the foundation's main on the loader's stack, given the time stamp counter
+// at reset (EBP:EBX).
         .globl RomStart
 RomStart:
         cli
@@ -43,6 +44,8 @@ RomStart:
         xor     %eax, %eax
         rep stosb
         mov     $LoaderStackTop, %esp
+        push    %ebp                       // the time stamp counter at reset, from the SEC
+        push    %ebx
         call    RomMain
 4:      hlt
         jmp     4b

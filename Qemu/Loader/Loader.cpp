@@ -24,6 +24,7 @@ extern "C" EFI_STATUS InstallPpiService();
 extern "C" UINT32 gAfterCall[5];  // EBX, ESI, EDI, EBP, ESP after the entry returned
 
 LOADER_OPTIONS gOptions;
+UINT64 gEntryTsc, gReturnTsc;
 
 namespace {
 
@@ -331,7 +332,9 @@ UINT32 CallPeim(UINT32 Entry, UINT32 WatchBase) {
   for (UINT32 &Word : mModuleStack) {
     Word = STACK_PAINT;
   }
+  gEntryTsc = ReadTsc();
   const UINT32 Status = CallModuleEntry(Entry, 0, reinterpret_cast<UINT32>(&mServicesPointer), StackTop);
+  gReturnTsc = ReadTsc();
   SetBreakpoints(0, 0);
   const UINT32 Expected[5] = {0x0B0B0B0Bu, 0x51515151u, 0xD1D1D1D1u, 0xB9B9B9B9u, StackTop - 8};
   const char *const Names[5] = {"EBX", "ESI", "EDI", "EBP", "ESP"};

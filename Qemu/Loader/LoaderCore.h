@@ -29,6 +29,8 @@ const void *PeiServicesPointer();
 // WatchBase non-zero: the module's SerialWrite and HaltProcessor lie at their
 // RVAs from it and are watched.
 UINT32 CallPeim(UINT32 Entry, UINT32 WatchBase);
+// The time stamp counter just before the last CallPeim's call and just after its return.
+extern UINT64 gEntryTsc, gReturnTsc;
 
 void PrintGuid(const UINT8 *Guid);
 void ReportWord(const char *Name, UINT32 Value);

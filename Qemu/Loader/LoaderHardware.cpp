@@ -48,6 +48,12 @@ UINT32 mArmed;  // the enables of the breakpoints that have an address
 }  // namespace
 
 void OutByte(UINT16 Port, UINT8 Value) { __asm__ volatile("outb %0, %1" : : "a"(Value), "Nd"(Port)); }
+UINT64 ReadTsc() {
+  UINT32 Low, High;
+  __asm__ volatile("rdtsc" : "=a"(Low), "=d"(High));
+  return static_cast<UINT64>(High) << 32 | Low;
+}
+
 void OutWord(UINT16 Port, UINT16 Value) { __asm__ volatile("outw %0, %1" : : "a"(Value), "Nd"(Port)); }
 void OutDword(UINT16 Port, UINT32 Value) { __asm__ volatile("outl %0, %1" : : "a"(Value), "Nd"(Port)); }
 UINT8 InByte(UINT16 Port) {

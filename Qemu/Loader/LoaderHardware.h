@@ -41,6 +41,9 @@ void SetBreakpoints(UINT32 Address0, UINT32 Address1);
 void EnableBreakpoint(int Index, bool Enable);
 UINT32 ReadAndClearDr6();
 
+// The time stamp counter: under QEMU's -icount shift=0 it counts instructions.
+UINT64 ReadTsc();
+
 // Debug console (port 0xE9).
 void Print(const char *Text);
 void PrintHex(UINT32 Value, int Digits);

@@ -66,6 +66,13 @@ std::string BytesFromHex(const std::string &Hex) {
   return Bytes;
 }
 
+// "SocPreInit" or "BusInfoPei" for their file names, else the GUID.
+std::string PeimName(const std::string &Guid) {
+  return Guid == GuidText(kSocPreInitFileGuid)              ? "SocPreInit"
+         : Guid == GuidText(ToGuid16(gBusInfoPeiFileGuid)) ? "BusInfoPei"
+                                                            : Guid;
+}
+
 // Fills the outcome from the loader's debug console text.
 void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
   std::istringstream Lines(Text);
@@ -77,8 +84,21 @@ void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
     Words >> Key >> A >> B >> C;
     if (Key == "sink") {
       Outcome.SinkTexts.push_back(BytesFromHex(A));
+    } else if (Key == "dispatch") {
+      Outcome.Dispatched.push_back({PeimName(A), 0});
+    } else if (Key == "peim" && A == "return" && !Outcome.Dispatched.empty()) {
+      Outcome.Dispatched.back().second = ParseHexWord(B);
+    } else if (Key == "neverdispatched") {
+      Outcome.NeverDispatched.push_back(PeimName(A) + Line.substr(Line.find(A) + A.size()));
+    } else if (Key == "tsc") {
+      const std::uint64_t Count = std::strtoull(B.c_str(), nullptr, 10);
+      (A == "module-entry" ? Outcome.ToModuleEntry : A == "module-return" ? Outcome.ToModuleReturn
+                                                                          : Outcome.ToDispatchEnd) = Count;
     } else if (Key == "return") {
       Outcome.State.Return = ParseHexWord(A);
+      if (!Outcome.Dispatched.empty()) {
+        Outcome.Dispatched.back().second = *Outcome.State.Return;
+      }
     } else if (Key == "image") {
       Outcome.LoadBase = ParseHexWord(A);
     } else if (Key == "registers" && A == "preserved") {

@@ -58,6 +58,12 @@ struct QemuOutcome {
   std::uint32_t EduIdentification = 0, Ahci23Version = 0, Ahci24Version = 0;
   std::uint32_t LoadBase = 0;    // where the foundation said RVA 0 of the module lies
   std::uint32_t ModuleBase = 0;  // the same, from the ROM's layout, before the run
+  // The foundation's dispatch, in order: each PEIM and the status its entry returned.
+  std::vector<std::pair<std::string, std::uint32_t>> Dispatched;
+  std::vector<std::string> NeverDispatched;  // "GUID depex BYTES"
+  // Instructions since reset (QEMU's -icount shift=0 time stamp counter):
+  // at ModuleEntry, at its return, at the end of dispatch; 0 when not reached.
+  std::uint64_t ToModuleEntry = 0, ToModuleReturn = 0, ToDispatchEnd = 0;
   bool NotDispatched = false;  // a volume's PEIM whose dependency expression did not hold
   // QEMU's trace: the last line parameters each UART was given, and the
   // configuration writes after the loader's own set-up.

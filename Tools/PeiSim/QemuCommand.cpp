@@ -128,6 +128,16 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     std::fprintf(stderr, "pei-sim: the QEMU run did not complete: %s\n", Outcome.Error.c_str());
     return ExitStatus::CannotRun;
   }
+  std::string Dispatch;
+  for (const auto &[Name, Status] : Outcome.Dispatched) {
+    char Returned[16];
+    std::snprintf(Returned, sizeof Returned, "0x%08X", static_cast<unsigned>(Status));
+    Dispatch += (Dispatch.empty() ? "" : ", ") + Name + " (returned " + Returned + ")";
+  }
+  std::printf("dispatch: %s\n", Dispatch.empty() ? "none" : Dispatch.c_str());
+  for (const std::string &Never : Outcome.NeverDispatched) {
+    std::printf("never dispatched: %s\n", Never.c_str());
+  }
   std::string Summary = BoardSummaryText(Outcome.State);
   std::fwrite(Summary.data(), 1, Summary.size(), stdout);
   if (Settings.Board.Bus != 0) {
@@ -140,6 +150,11 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     std::printf("deepest stack use: %u bytes\ncallee-saved registers: %s\nwall time: %.2f s\n", Outcome.StackBytes,
                 Outcome.RegistersPreserved ? "preserved" : "not checked (the entry did not return)",
                 Outcome.WallSeconds);
+    std::printf("boot cost (instructions since reset, -icount shift=0): to ModuleEntry %llu, to its return %llu, "
+                "to the end of dispatch %llu\n",
+                static_cast<unsigned long long>(Outcome.ToModuleEntry),
+                static_cast<unsigned long long>(Outcome.ToModuleReturn),
+                static_cast<unsigned long long>(Outcome.ToDispatchEnd));
   }
   if (!Passed) {
     std::fprintf(stderr, "pei-sim: QEMU's devices or trace disagree with the described state\n");

@@ -2,7 +2,8 @@
 // starts in real mode at 0xFFFFFFF0 with CS based at 0xFFFF0000; this code
 // loads a flat GDT that lives here in flash, enters 32-bit protected mode,
 // puts the stack in RAM, copies the foundation (which lies in flash just
-// below this code) to 1 MiB and jumps to it. The ROM builder writes the
+// below this code) to 1 MiB and jumps to it, with the time stamp counter at
+// reset in EBP:EBX. The ROM builder writes the
 // foundation's size into SecFoundationSize.
         .set FOUNDATION_RAM, 0x00100000
         .set SEC_STACK_TOP, 0x00080000
@@ -17,6 +18,12 @@ SecFoundationSize:
         .long   0
         .globl Reset16
 Reset16:
+        // The time stamp counter first: under QEMU's -icount it counts
+        // instructions, but from when QEMU started, not from reset. EBX and
+        // EBP carry it to the foundation, which counts from here.
+        rdtsc
+        mov     %eax, %ebx
+        mov     %edx, %ebp
         cli
         cld
         // 0x66: a 32-bit GDT base (lgdtw keeps only 24 bits of it); CS
