@@ -73,7 +73,7 @@ std::string PeimName(const std::string &Guid) {
                                                             : Guid;
 }
 
-// Fills the outcome from the loader's debug console text.
+// Fills the outcome from the foundation's debug console text.
 void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
   std::istringstream Lines(Text);
   std::string Line;
@@ -131,7 +131,7 @@ void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
       if (A == "edu") Outcome.EduIdentification = Value;
       if (A == "ahci23") Outcome.Ahci23Version = Value;
       if (A == "ahci24") Outcome.Ahci24Version = Value;
-    } else if (Key == "peiloader" && A == "done") {
+    } else if (Key == "foundation" && A == "done") {
       Outcome.Completed = Ended == "returned" || Ended == "halted" || Ended == "notdispatched";
     }
   }
@@ -144,7 +144,7 @@ void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
 }
 
 // The module's part of QEMU's trace: the line parameters each UART got last,
-// and the configuration writes after the loader's last set-up write (the
+// and the configuration writes after the foundation's last set-up write (the
 // base register of 00:18.0 cleared).
 void ParseQemuTrace(const std::string &Text, QemuOutcome &Outcome) {
   std::istringstream Lines(Text);
@@ -193,8 +193,6 @@ void NoteTransmitted(const std::string &Path, const std::string &Name, BoardStat
 
 std::uint32_t RvaOf(const LinkMap &Map, const std::string &Name) { return Map.Rva(Name).value_or(0); }
 
-// The words pei-sim run prints for a volume whose PEIM the loader did not
-// dispatch: the host evaluates the same expression against the same PPIs.
 // A SIGINT, SIGTERM, SIGHUP or SIGPIPE (the reader of our output went away)
 // that arrived while QEMU ran: the wait ends QEMU and the temporary folder
 // goes before the caller passes the signal on.
@@ -494,9 +492,9 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
                                                                                   : "SIGPIPE");
     } else if (TimedOut) {
       Outcome.Error = "time limit of " + std::to_string(Settings.TimeLimitSeconds) + " s reached";
-    } else if (Console.find("peiloader start") == std::string::npos) {
+    } else if (Console.find("foundation start") == std::string::npos) {
       const std::string Log = ReadFile(LogPath, 2000);
-      Outcome.Error = "QEMU ended before the loader ran" + (Log.empty() ? std::string() : ": " + Log.substr(0, Log.find('\n')));
+      Outcome.Error = "QEMU ended before the foundation ran" + (Log.empty() ? std::string() : ": " + Log.substr(0, Log.find('\n')));
     } else {
       Outcome.Error = "no completion marker (QEMU ended, exit status " +
                       std::to_string(WIFEXITED(Status) ? WEXITSTATUS(Status) : -1) + "; a triple fault ends it this way)";

@@ -1,6 +1,6 @@
 #include "FwCfg.h"
 
-#include "LoaderHardware.h"
+#include "Hardware.h"
 
 #define FW_CFG_SELECTOR 0x510  // a 16-bit write selects an item
 #define FW_CFG_DATA 0x511      // each byte read advances

@@ -1,7 +1,7 @@
 // QEMU's fw_cfg device, read through its I/O ports: files looked up by name
 // in its directory (selectors depend on what else is there).
-#ifndef QEMU_LOADER_FW_CFG_H_
-#define QEMU_LOADER_FW_CFG_H_
+#ifndef QEMU_FOUNDATION_FW_CFG_H_
+#define QEMU_FOUNDATION_FW_CFG_H_
 
 #include "Base.h"
 
@@ -9,4 +9,4 @@
 // them); false when there is no such file.
 bool ReadFwCfgFile(const char *Name, char *Buffer, UINT32 Capacity);
 
-#endif  // QEMU_LOADER_FW_CFG_H_
+#endif  // QEMU_FOUNDATION_FW_CFG_H_

@@ -1,4 +1,4 @@
-#include "LoaderOptions.h"
+#include "Options.h"
 
 namespace {
 
@@ -49,9 +49,9 @@ bool ParseNumber(const char *Text, UINT32 Length, UINT32 Max, UINT32 &Value) {
 
 }  // namespace
 
-const char *ParseLoaderOptions(const char *CommandLine, LOADER_OPTIONS &Options) {
+const char *ParseFoundationOptions(const char *CommandLine, FOUNDATION_OPTIONS &Options) {
   const char *At = CommandLine;
-  while (*At != 0 && *At != ' ') {  // the loader's own path comes first
+  while (*At != 0 && *At != ' ') {  // the foundation's own path comes first
     At++;
   }
   for (UINT32 Count = 0; Count < 64; Count++) {

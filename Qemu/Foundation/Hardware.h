@@ -1,8 +1,8 @@
-// What the QEMU PEI loader does to the machine itself: port I/O, legacy PCI
+// What the PEI foundation does to the machine itself: port I/O, legacy PCI
 // configuration access, identity paging, its GDT/TSS/IDT, the debug
 // registers, the debug console and the exit device.
-#ifndef QEMU_LOADER_LOADER_HARDWARE_H_
-#define QEMU_LOADER_LOADER_HARDWARE_H_
+#ifndef QEMU_FOUNDATION_HARDWARE_H_
+#define QEMU_FOUNDATION_HARDWARE_H_
 
 #include "Base.h"
 
@@ -28,10 +28,10 @@ UINT32 PciRead32(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register);
 void PciWrite32(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register, UINT32 Value);
 
 // Identity paging of the whole 4 GiB, with the two given 4 KiB pages of the
-// loader's RAM standing in at 0xFED00000 and 0xFED08000.
+// foundation's RAM standing in at 0xFED00000 and 0xFED08000.
 void EnableIdentityPaging(UINT32 AnchorPage, UINT32 WindowPage);
 
-// GDT with the loader's TSS and the debug TSS, an IDT whose vector 1 is a
+// GDT with the foundation's TSS and the debug TSS, an IDT whose vector 1 is a
 // task gate to the debug task and whose other exceptions end the run.
 void InstallDescriptorTables();
 TASK_STATE &InterruptedTask();  // the state the debug task returns to
@@ -56,4 +56,4 @@ void PrintChar(char Character);
 extern "C" void *memset(void *Destination, int Value, __SIZE_TYPE__ Size);
 extern "C" void *memcpy(void *Destination, const void *Source, __SIZE_TYPE__ Size);
 
-#endif  // QEMU_LOADER_LOADER_HARDWARE_H_
+#endif  // QEMU_FOUNDATION_HARDWARE_H_

@@ -1,16 +1,16 @@
 // What the two ways into the foundation share: from the ROM (RomMain.cpp)
 // and as a multiboot kernel (MultibootMain.cpp).
-#ifndef QEMU_LOADER_LOADER_CORE_H_
-#define QEMU_LOADER_LOADER_CORE_H_
+#ifndef QEMU_FOUNDATION_FOUNDATION_H_
+#define QEMU_FOUNDATION_FOUNDATION_H_
 
 #include "Base.h"
-#include "LoaderOptions.h"
+#include "Options.h"
 #include "Pi/PeiServices.h"
 
 #define EFI_PEI_PPI_DESCRIPTOR_PPI 0x00000010u
 #define EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST 0x80000000u
 
-extern LOADER_OPTIONS gOptions;
+extern FOUNDATION_OPTIONS gOptions;
 
 // Paging with the stand-in pages, descriptor tables and the debug task, the
 // platform records and decode state, the PEI services table.
@@ -38,4 +38,4 @@ void ReportWord(const char *Name, UINT32 Value);
 [[noreturn]] void Finish(const char *Outcome);
 [[noreturn]] void Fail(const char *Text, UINT32 Value);
 
-#endif  // QEMU_LOADER_LOADER_CORE_H_
+#endif  // QEMU_FOUNDATION_FOUNDATION_H_

@@ -5,9 +5,9 @@
 // watches the module's SerialWrite and HaltProcessor through the debug
 // registers, as a debugger would. Afterwards it reads the hardware state back
 // from QEMU's devices and reports it on the debug console, then ends QEMU.
-#include "LoaderCore.h"
+#include "Foundation.h"
 
-#include "LoaderHardware.h"
+#include "Hardware.h"
 #include "Layout/Guids.h"
 #include "Pi/PeiServices.h"
 
@@ -23,7 +23,7 @@ extern "C" EFI_STATUS LocatePpiService();
 extern "C" EFI_STATUS InstallPpiService();
 extern "C" UINT32 gAfterCall[5];  // EBX, ESI, EDI, EBP, ESP after the entry returned
 
-LOADER_OPTIONS gOptions;
+FOUNDATION_OPTIONS gOptions;
 UINT64 gEntryTsc, gReturnTsc;
 
 namespace {
@@ -137,7 +137,7 @@ void ReportWord(const char *Name, UINT32 Value) {
   ReportWord("device edu", *reinterpret_cast<volatile UINT32 *>(0xF0100000u));
   ReportWord("device ahci23", *reinterpret_cast<volatile UINT32 *>(0xF0200010u));
   ReportWord("device ahci24", *reinterpret_cast<volatile UINT32 *>(0xF0300010u));
-  Print("peiloader done\n");
+  Print("foundation done\n");
   ExitQemu(0);
 }
 
@@ -267,7 +267,7 @@ extern "C" EFI_STATUS InstallPpiOnServiceStack(const void *PeiServices, const EF
   }
 }
 
-// Runs in the debug task: the interrupted state is in the loader's TSS.
+// Runs in the debug task: the interrupted state is in the foundation's TSS.
 extern "C" void OnDebugEvent() {
   TASK_STATE &Task = InterruptedTask();
   const UINT32 Dr6 = ReadAndClearDr6();

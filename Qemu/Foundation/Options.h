@@ -1,13 +1,13 @@
-// The loader's settings, from the multiboot command line
-// ("LOADER key=value ..."), as pei-sim qemu writes it.
-#ifndef QEMU_LOADER_LOADER_OPTIONS_H_
-#define QEMU_LOADER_LOADER_OPTIONS_H_
+// The foundation's settings: "WORD key=value ...", from the ROM's options file and
+// then QEMU's fw_cfg file opt/socpreinit/options, as pei-sim qemu writes it.
+#ifndef QEMU_FOUNDATION_OPTIONS_H_
+#define QEMU_FOUNDATION_OPTIONS_H_
 
 #include "Base.h"
 
 enum PPI_MODE : UINT8 { PPI_INSTALLED, PPI_ABSENT, PPI_FAILS };
 
-struct LOADER_OPTIONS {
+struct FOUNDATION_OPTIONS {
   UINT8 DivisorCode = 3;
   UINT8 Bus = 0;
   UINT8 Reg40 = 0;
@@ -21,6 +21,6 @@ struct LOADER_OPTIONS {
 };
 
 // Null on success, else what is wrong.
-const char *ParseLoaderOptions(const char *CommandLine, LOADER_OPTIONS &Options);
+const char *ParseFoundationOptions(const char *CommandLine, FOUNDATION_OPTIONS &Options);
 
-#endif  // QEMU_LOADER_LOADER_OPTIONS_H_
+#endif  // QEMU_FOUNDATION_OPTIONS_H_

@@ -9,8 +9,8 @@
 #include "Layout/Guids.h"
 #include "Layout/Pe32.h"
 #include "Library/PiLayoutLib.h"
-#include "LoaderCore.h"
-#include "LoaderHardware.h"
+#include "Foundation.h"
+#include "Hardware.h"
 
 #define ROM_VOLUME_BASE 0xFFFF0000u  // the boot firmware volume: the whole 64 KiB ROM
 #define ROM_VOLUME_SIZE 0x00010000u
@@ -37,7 +37,7 @@ BOARD_SETTINGS_PPI mSettings;
 EFI_PEI_PPI_DESCRIPTOR mSettingsDescriptor;
 
 void ParseOptions(const char *From) {
-  if (const char *Error = ParseLoaderOptions(mOptionsText, gOptions)) {
+  if (const char *Error = ParseFoundationOptions(mOptionsText, gOptions)) {
     Print("error ");
     Print(From);
     Print(": ");
@@ -174,7 +174,7 @@ void Dispatch(PEIM &Peim) {
 
 extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
   mResetTsc = static_cast<UINT64>(ResetTscHigh) << 32 | ResetTscLow;
-  Print("peiloader start\nrom\n");
+  Print("foundation start\nrom\n");
   ReadVolume();
   ParseOptions("the ROM's options");
   if (ReadFwCfgFile("opt/socpreinit/options", mOptionsText, OPTIONS_SIZE)) {

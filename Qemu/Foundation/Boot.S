@@ -1,38 +1,18 @@
-// Entry of the QEMU PEI loader: the multiboot (v1) header, the switch to the
-// loader's own stack, the call into the module with the PI calling
-// convention, the debug task's loop and the exception stubs.
-        .set MULTIBOOT_MAGIC, 0x1BADB002
-        .set MULTIBOOT_FLAGS, 0x00000003   // page-aligned modules, memory information
+// Entry of the PEI foundation (from the ROM's SEC), the call into a PEIM
+// with the PI calling convention, the services' own stack, the debug task's
+// loop and the exception stubs.
         .set MODULE_EBX, 0x0B0B0B0B        // values put into the callee-saved registers
         .set MODULE_ESI, 0x51515151        // before the call; the entry must hand
         .set MODULE_EDI, 0xD1D1D1D1        // them back unchanged
         .set MODULE_EBP, 0xB9B9B9B9
 
-// Entered from the ROM's SEC, which has copied this binary to 1 MiB: the
-// first bytes jump to RomStart (the multiboot header follows, within the
-// first 8 KiB as multiboot asks).
+// The SEC has copied this binary to 1 MiB and jumps to its first byte.
         .section .romentry, "ax"
         jmp     RomStart
 
-        .section .multiboot, "a"
-        .balign 4
-        .long MULTIBOOT_MAGIC
-        .long MULTIBOOT_FLAGS
-        .long -(MULTIBOOT_MAGIC + MULTIBOOT_FLAGS)
-
         .text
-        .globl LoaderStart
-LoaderStart:
-        cli
-        mov     $LoaderStackTop, %esp
-        push    %ebx                       // multiboot information
-        push    %eax                       // multiboot magic
-        call    LoaderMain
-1:      hlt
-        jmp     1b
-
 // From the ROM: zero the variables (the SEC copied only code and data), then
-// the foundation's main on the loader's stack, given the time stamp counter
+// the foundation's main on the foundation's stack, given the time stamp counter
 // at reset (EBP:EBX).
         .globl RomStart
 RomStart:
@@ -43,14 +23,14 @@ RomStart:
         sub     %edi, %ecx
         xor     %eax, %eax
         rep stosb
-        mov     $LoaderStackTop, %esp
+        mov     $FoundationStackTop, %esp
         push    %ebp                       // the time stamp counter at reset, from the SEC
         push    %ebx
         call    RomMain
 4:      hlt
         jmp     4b
 
-// Reloads the segment registers after the loader's GDT is in place.
+// Reloads the segment registers after the foundation's GDT is in place.
         .globl ReloadSegments
 ReloadSegments:
         ljmp    $0x08, $2f
@@ -72,7 +52,7 @@ CallModuleEntry:
         push    %ebx
         push    %esi
         push    %edi
-        mov     %esp, gLoaderEsp
+        mov     %esp, gFoundationEsp
         mov     20(%esp), %eax
         mov     24(%esp), %ecx
         mov     28(%esp), %edx
@@ -89,7 +69,7 @@ CallModuleEntry:
         mov     %edi, gAfterCall + 8
         mov     %ebp, gAfterCall + 12
         mov     %esp, gAfterCall + 16
-        mov     gLoaderEsp, %esp
+        mov     gFoundationEsp, %esp
         pop     %edi
         pop     %esi
         pop     %ebx
@@ -97,7 +77,7 @@ CallModuleEntry:
         ret
 
 // LocatePpi as the module calls it (cdecl, five arguments). The service runs
-// on the loader's service stack, so the module's stack shows only what the
+// on the foundation's service stack, so the module's stack shows only what the
 // module itself pushed.
         .globl LocatePpiService
 LocatePpiService:
@@ -128,7 +108,7 @@ InstallPpiService:
         ret
 
 // The debug task: entered through the task gate of vector 1 with the
-// interrupted state saved in the loader's TSS; IRET returns to it.
+// interrupted state saved in the foundation's TSS; IRET returns to it.
         .globl DebugTaskEntry
 DebugTaskEntry:
         call    OnDebugEvent
@@ -173,11 +153,11 @@ FaultCommon:
         .bss
         .balign 16
         .space  16384
-LoaderStackTop:
+FoundationStackTop:
         .space  8192
 ServiceStackTop:
-        .globl gLoaderEsp
-gLoaderEsp:
+        .globl gFoundationEsp
+gFoundationEsp:
         .long   0
         .globl gAfterCall
 gAfterCall:

@@ -1,4 +1,4 @@
-#include "LoaderHardware.h"
+#include "Hardware.h"
 
 extern "C" void ReloadSegments();
 extern "C" void DebugTaskEntry();
@@ -20,7 +20,7 @@ alignas(4096) UINT32 mPageDirectory[1024];
 alignas(4096) UINT32 mHighPageTable[1024];  // 0xFEC00000-0xFEFFFFFF in 4 KiB pages
 alignas(16) UINT64 mGdt[5];
 alignas(16) UINT64 mIdt[32];
-TASK_STATE mLoaderTask;
+TASK_STATE mFoundationTask;
 TASK_STATE mDebugTask;
 alignas(16) UINT8 mDebugStack[8192];
 
@@ -103,17 +103,17 @@ void InstallDescriptorTables() {
   mGdt[0] = 0;
   mGdt[1] = SegmentDescriptor(0, 0xFFFFF, 0x9A, 0xC);
   mGdt[2] = SegmentDescriptor(0, 0xFFFFF, 0x92, 0xC);
-  mGdt[3] = SegmentDescriptor(reinterpret_cast<UINT32>(&mLoaderTask), sizeof(TASK_STATE) - 1, 0x89, 0);
+  mGdt[3] = SegmentDescriptor(reinterpret_cast<UINT32>(&mFoundationTask), sizeof(TASK_STATE) - 1, 0x89, 0);
   mGdt[4] = SegmentDescriptor(reinterpret_cast<UINT32>(&mDebugTask), sizeof(TASK_STATE) - 1, 0x89, 0);
   const DESCRIPTOR_POINTER Gdtr = {sizeof mGdt - 1, reinterpret_cast<UINT32>(mGdt)};
   __asm__ volatile("lgdt %0" : : "m"(Gdtr));
   ReloadSegments();
 
-  mLoaderTask.IoMapBase = sizeof(TASK_STATE);
+  mFoundationTask.IoMapBase = sizeof(TASK_STATE);
   mDebugTask.IoMapBase = sizeof(TASK_STATE);
   // A task switch saves no CR3 but loads it: both tasks name the page directory.
   __asm__ volatile("mov %%cr3, %0" : "=r"(mDebugTask.Cr3));
-  mLoaderTask.Cr3 = mDebugTask.Cr3;
+  mFoundationTask.Cr3 = mDebugTask.Cr3;
   mDebugTask.Eip = reinterpret_cast<UINT32>(&DebugTaskEntry);
   mDebugTask.Eflags = 0x2;
   mDebugTask.Esp = reinterpret_cast<UINT32>(mDebugStack + sizeof mDebugStack);
@@ -143,7 +143,7 @@ void InstallDescriptorTables() {
   __asm__ volatile("lidt %0" : : "m"(Idtr));
 }
 
-TASK_STATE &InterruptedTask() { return mLoaderTask; }
+TASK_STATE &InterruptedTask() { return mFoundationTask; }
 
 // Global enables: a hardware task switch clears the local ones.
 void SetBreakpoints(UINT32 Address0, UINT32 Address1) {
