@@ -255,6 +255,13 @@ std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, c
   return BuildPeim({kSocPreInitFileGuid, ModuleDependencyExpression(), Pe32, Name, Version});
 }
 
+std::vector<std::uint8_t> BuildPadFile(std::size_t Size) {
+  Guid16 Name;
+  Name.fill(firmware_file::kErased);  // a pad file's name says nothing
+  return WithFileHeader(Name, firmware_file::kTypePad,
+                        std::vector<std::uint8_t>(Size - firmware_file::HeaderSize, firmware_file::kErased));
+}
+
 std::vector<std::uint8_t> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data) {
   return WithFileHeader(Name, firmware_file::kTypeRaw, Data);
 }

@@ -89,6 +89,9 @@ struct PeimSpec {
 };
 std::vector<std::uint8_t> BuildPeim(const PeimSpec &Spec);
 
+// A pad file (type 0xF0) of Size bytes, header included, its data the erase value.
+std::vector<std::uint8_t> BuildPadFile(std::size_t Size);
+
 // A raw file (type 0x01, no sections) holding Data.
 std::vector<std::uint8_t> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data);
 

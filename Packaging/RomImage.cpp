@@ -80,10 +80,7 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
     Offset = Align8(Offset + Files.back().Bytes.size());
   }
   // The options follow a first word, as the foundation's parser takes them.
-  const std::string OptionsText = "SocPreInit.rom " + Parts.Options;
-  Files.push_back({Offset, BuildRawFile(ToGuid16(gRomOptionsFileGuid), Bytes(OptionsText.begin(), OptionsText.end()))});
-  Layout.push_back({"options", static_cast<std::uint32_t>(Offset), static_cast<std::uint32_t>(Files.back().Bytes.size())});
-  Offset = Align8(Offset + Files.back().Bytes.size());
+  std::string OptionsText = "SocPreInit.rom " + Parts.Options;
 
   // The volume top file: the foundation (padded to 8 bytes), then the SEC
   // (padded to 256 with its reset vector last), ending the volume.
@@ -95,11 +92,27 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
   Sec.resize(kSecSize, 0);  // linked at 4 GiB - 256; its reset vector's jump is in its last 16 bytes
   Top.insert(Top.end(), Sec.begin(), Sec.end());
   const Bytes TopFile = BuildRawFile(ToGuid16(gVolumeTopFileGuid), Top);
-  if (TopFile.size() > kRomSize || kRomSize - TopFile.size() < Offset) {
+  const std::size_t OptionsSize = firmware_file::HeaderSize + OptionsText.size();
+  if (TopFile.size() > kRomSize || kRomSize - TopFile.size() < Align8(Offset + OptionsSize)) {
     Error = "the ROM's files do not fit in " + std::to_string(kRomSize) + " bytes";
     return std::nullopt;
   }
   const std::size_t TopOffset = kRomSize - TopFile.size();
+  // Files follow one another up to the volume top file: a pad file (its data
+  // the erase value) fills the space between. A gap too small for a pad
+  // file's header goes to the options as trailing spaces.
+  std::size_t Gap = TopOffset - Align8(Offset + OptionsSize);
+  if (Gap > 0 && Gap < firmware_file::HeaderSize) {
+    OptionsText.append(Gap, ' ');
+    Gap = 0;
+  }
+  Files.push_back({Offset, BuildRawFile(ToGuid16(gRomOptionsFileGuid), Bytes(OptionsText.begin(), OptionsText.end()))});
+  Layout.push_back({"options", static_cast<std::uint32_t>(Offset), static_cast<std::uint32_t>(Files.back().Bytes.size())});
+  Offset = Align8(Offset + Files.back().Bytes.size());
+  if (Gap > 0) {
+    Files.push_back({Offset, BuildPadFile(Gap)});
+    Layout.push_back({"pad", static_cast<std::uint32_t>(Offset), static_cast<std::uint32_t>(Gap)});
+  }
   Files.push_back({TopOffset, TopFile});
   Layout.push_back({"volume top file (foundation and SEC)", static_cast<std::uint32_t>(TopOffset),
                     static_cast<std::uint32_t>(TopFile.size())});

@@ -223,10 +223,10 @@ extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
     if (!mPeims[Index].Done) {
       Print("neverdispatched ");
       PrintGuid(kRom + mPeims[Index].File.At);
-      Print(" depex");
+      Print(" ");
       for (UINT32 Byte = 0; Byte < mPeims[Index].DepexSize; Byte++) {
-        Print(Byte % 17 == 0 ? " " : "");
-        PrintHex(mPeims[Index].Depex[Byte], 2);
+        PrintChar("0123456789ABCDEF"[mPeims[Index].Depex[Byte] >> 4]);
+        PrintChar("0123456789ABCDEF"[mPeims[Index].Depex[Byte] & 0xF]);
       }
       Print("\n");
     }

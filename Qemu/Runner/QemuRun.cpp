@@ -89,7 +89,10 @@ void ParseDebugConsole(const std::string &Text, QemuOutcome &Outcome) {
     } else if (Key == "peim" && A == "return" && !Outcome.Dispatched.empty()) {
       Outcome.Dispatched.back().second = ParseHexWord(B);
     } else if (Key == "neverdispatched") {
-      Outcome.NeverDispatched.push_back(PeimName(A) + Line.substr(Line.find(A) + A.size()));
+      const std::string Depex = BytesFromHex(B);
+      const DepexResult Result = EvaluateDependencyExpression(std::vector<std::uint8_t>(Depex.begin(), Depex.end()), {});
+      Outcome.NeverDispatched.push_back(PeimName(A) + ", its dependency expression (" +
+                                        (Result.Text.empty() ? "none" : Result.Text) + ") did not hold");
     } else if (Key == "tsc") {
       const std::uint64_t Count = std::strtoull(B.c_str(), nullptr, 10);
       (A == "module-entry" ? Outcome.ToModuleEntry : A == "module-return" ? Outcome.ToModuleReturn

@@ -60,7 +60,7 @@ struct QemuOutcome {
   std::uint32_t ModuleBase = 0;  // the same, from the ROM's layout, before the run
   // The foundation's dispatch, in order: each PEIM and the status its entry returned.
   std::vector<std::pair<std::string, std::uint32_t>> Dispatched;
-  std::vector<std::string> NeverDispatched;  // "GUID depex BYTES"
+  std::vector<std::string> NeverDispatched;  // "SocPreInit, its dependency expression (...) did not hold"
   // Instructions since reset (QEMU's -icount shift=0 time stamp counter):
   // at ModuleEntry, at its return, at the end of dispatch; 0 when not reached.
   std::uint64_t ToModuleEntry = 0, ToModuleReturn = 0, ToDispatchEnd = 0;

@@ -182,11 +182,12 @@ TEST(Packaging, ArtifactsAreReproducible) {
   const CommandResult Build = RunCommandLine(
       "sh", {"-c", "rm -rf '" + Folder + "' && cmake -S '" SOC_SOURCE_DIR "' -B '" + Folder +
                        "' -G Ninja -DSOC_ARTIFACTS_ONLY=ON >/dev/null && cmake --build '" + Folder +
-                       "' --target socpreinit_package debug_level_image engine_test_image >/dev/null"});
+                       "' --target socpreinit_package socpreinit_rom debug_level_image engine_test_image >/dev/null"});
   ASSERT_EQ(Build.Exit, 0) << Build.Out << Build.Err;
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.efi"), Slurp(MODULE_IMAGE));
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.ffs"), Slurp(ARTIFACT_FFS));
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.fv"), Slurp(ARTIFACT_FV));
+  EXPECT_EQ(Slurp(Folder + "/SocPreInit.rom"), Slurp(ARTIFACT_ROM));
   EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.efi"), Slurp(DEBUG_LEVEL_IMAGE));
   EXPECT_EQ(Slurp(Folder + "/Tests/EngineTest.efi"), Slurp(ENGINE_IMAGE));
   RunCommandLine("rm", {"-rf", Folder});

@@ -1,0 +1,111 @@
+// SocPreInit.rom from the reset vector: the stock QEMU command boots it, the
+// foundation dispatches BusInfoPei before the module whatever the order in
+// the volume, names a module it never dispatches and refuses one that is not
+// at its flash address; fwupd and UEFITool parse the ROM without a warning.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "CommandRun.h"
+#include "FirmwareFile.h"
+#include "Layout/LittleEndian.h"
+#include "Layout/Te.h"
+#include "Scratch.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Slurp(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+std::string Write(const std::string &Name, const Bytes &Content) {
+  const std::string Path = ScratchPath(Name);
+  std::ofstream(Path, std::ios::binary)
+      .write(reinterpret_cast<const char *>(Content.data()), static_cast<std::streamsize>(Content.size()));
+  return Path;
+}
+
+std::string Line(const std::string &Text, const std::string &Start) {
+  const std::size_t At = Text.find("\n" + Start);
+  return At == std::string::npos ? "" : Text.substr(At + 1, Text.find('\n', At + 1) - At - 1);
+}
+
+TEST(Rom, TheStockQemuCommandBootsItFromReset) {
+  // As the README gives it.
+  const CommandResult Boot = RunCommandLine(
+      "qemu-system-i386", {"-M", "q35", "-nodefaults", "-display", "none", "-no-reboot", "-bios", ARTIFACT_ROM,
+                           "-debugcon", "stdio", "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-serial", "null",
+                           "-serial", "null", "-device", "edu,addr=0x16", "-device", "ich9-ahci,addr=0x17", "-device",
+                           "ich9-ahci,addr=0x18"});
+  EXPECT_EQ(Boot.Exit, 1) << Boot.Err;  // isa-debug-exit with 0
+  for (const char *Expected : {"dispatch 3D8E5A47-92C1-4B6F-A30E-715C2B94E608\n",
+                               "dispatch 7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35\n", "return 0x00000000\n",
+                               "state base22 0xF0100000\n", "device edu 0x010000ED\n", "foundation done\n"}) {
+    EXPECT_NE(Boot.Out.find(Expected), std::string::npos) << Expected << Boot.Out;
+  }
+  EXPECT_LT(Boot.Out.find("dispatch 3D8E5A47"), Boot.Out.find("dispatch 7F3C2A91"));
+}
+
+TEST(Rom, BusInfoPeiIsDispatchedFirstInEitherOrderAndAModuleNeverDispatchedIsNamed) {
+  const std::string Both = "dispatch: BusInfoPei (returned 0x00000000), SocPreInit (returned 0x00000000)";
+  const CommandResult Shipped = RunCommandLine(PEI_SIM_PATH, {"qemu", "--rom", ARTIFACT_ROM, "--image", MODULE_IMAGE});
+  EXPECT_EQ(Shipped.Exit, 0) << Shipped.Err;
+  EXPECT_EQ(Line(Shipped.Out, "dispatch: "), Both);
+  const CommandResult Swapped = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FFS, "--busdriver-first"});
+  EXPECT_EQ(Swapped.Exit, 0) << Swapped.Err;
+  EXPECT_EQ(Line(Swapped.Out, "dispatch: "), Both);
+  EXPECT_EQ(Line(Swapped.Out, "outcome: "), Line(Shipped.Out, "outcome: "));
+
+  const CommandResult Alone = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FFS, "--without-busdriver"});
+  EXPECT_EQ(Alone.Exit, 5) << Alone.Err;
+  EXPECT_EQ(Line(Alone.Out, "dispatch: "), "dispatch: none");
+  EXPECT_EQ(Line(Alone.Out, "never dispatched: "),
+            "never dispatched: SocPreInit, its dependency expression (PUSH 4B0165A9-61D6-4E23-A0B5-3EC79C2E30D5 "
+            "(BUS_INFO_PPI); END) did not hold");
+  EXPECT_NE(Alone.Out.find("outcome: not dispatched: its dependency expression (PUSH 4B0165A9"), std::string::npos);
+}
+
+TEST(Rom, AnImageNotAtItsFlashAddressIsRefusedByName) {
+  Bytes Rom = Slurp(ARTIFACT_ROM);
+  std::string Error;
+  const auto Volume = ParseFirmwareVolume(Rom, Error);
+  ASSERT_TRUE(Volume) << Error;
+  // The module's TE section: move its image base by a page.
+  std::size_t FileAt = volume::MinHeaderLength;
+  const FirmwareFile &Module = Volume->Files.at(0);
+  ASSERT_EQ(Module.Name, kSocPreInitFileGuid);
+  const std::size_t Base = FileAt + Module.FindImage()->Offset + 4 + te::ImageBase;
+  WriteLe(&Rom.at(Base), 4, ReadLe32(&Rom.at(Base)) + 0x1000);
+  const CommandResult Run =
+      RunCommandLine(PEI_SIM_PATH, {"qemu", "--rom", Write("moved.rom", Rom), "--image", MODULE_IMAGE});
+  EXPECT_EQ(Run.Exit, 4);
+  EXPECT_NE(Run.Err.find("PEIM image base is not its flash address"), std::string::npos) << Run.Err;
+}
+
+TEST(Rom, FwupdAndUefiToolParseItWithoutAWarning) {
+  const std::string Rom = Write("parsed.rom", Slurp(ARTIFACT_ROM));
+  const CommandResult Extract = RunCommandLine("UEFIExtract", {Rom, "report"});
+  EXPECT_EQ(Extract.Out.find_first_not_of(" \n"), std::string::npos) << Extract.Out;  // no message at all
+  std::ifstream In(Rom + ".report.txt");
+  const std::string Report((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  for (const char *Row : {"7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35 | SocPreInit",
+                          "3D8E5A47-92C1-4B6F-A30E-715C2B94E608 | BusInfoPei", "| TE image ", "| PEI dependency ",
+                          "1BA0062E-C779-4582-8566-336AE8F78F09 | Volume Top File"}) {
+    EXPECT_NE(Report.find(Row), std::string::npos) << Row << "\n" << Report;
+  }
+  const CommandResult Fwupd = RunCommandLine("fwupdtool", {"firmware-parse", Rom, "efi-volume"});
+  EXPECT_EQ(Fwupd.Exit, 0) << Fwupd.Err;
+  for (const char *Id : {"<id>7f3c2a91-5b4e-4d6a-8c1f-2e9b0d4a6c35</id>", "<id>3d8e5a47-92c1-4b6f-a30e-715c2b94e608</id>",
+                         "<id>1ba0062e-c779-4582-8566-336ae8f78f09</id>", "<type_name>te</type_name>",
+                         "<type_name>pei-depex</type_name>"}) {
+    EXPECT_NE(Fwupd.Out.find(Id), std::string::npos) << Id;
+  }
+}
+
+}  // namespace
