@@ -88,6 +88,36 @@ TEST(Rom, AnImageNotAtItsFlashAddressIsRefusedByName) {
   EXPECT_NE(Run.Err.find("PEIM image base is not its flash address"), std::string::npos) << Run.Err;
 }
 
+// A store into its own image would be lost in flash: the module needs none.
+// Its line variables, patched in the image, reach the UARTs from flash.
+TEST(Rom, TheModuleReadsItsVariablesFromFlash) {
+  std::string Error;
+  const auto Volume = ParseFirmwareVolume(Slurp(ARTIFACT_FV), Error);
+  ASSERT_TRUE(Volume) << Error;
+  Bytes Image = Slurp(MODULE_IMAGE);
+  std::ifstream MapIn(std::string(MODULE_IMAGE).replace(std::string(MODULE_IMAGE).size() - 3, 3, "map"));
+  const std::string Map((std::istreambuf_iterator<char>(MapIn)), std::istreambuf_iterator<char>());
+  // The image executes in place: a variable's RVA is its file offset.
+  auto OffsetOf = [&Map](const std::string &Symbol) {
+    const std::size_t At = Map.find(" " + Symbol + " ");
+    return At == std::string::npos ? 0 : std::stoul(Map.substr(Map.find_first_not_of(' ', At + Symbol.size() + 2), 16), nullptr, 16);
+  };
+  ASSERT_NE(OffsetOf("?UartParity@@3EA"), 0u);
+  Image.at(OffsetOf("?UartParity@@3EA")) = 1;
+  Image.at(OffsetOf("?UartBreak@@3EA")) = 1;
+  const std::string Patched = Write("patched.efi", Image);
+  std::ofstream(ScratchPath("patched.map")) << Map;
+  const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", Patched});
+  // QEMU's own trace saw the patched line: not the described one, so exit 6.
+  EXPECT_EQ(Qemu.Exit, 6) << Qemu.Err;
+  EXPECT_NE(Qemu.Out.find("COM1 last line parameters: baudrate=38400 parity='O' data=8 stop=2: FAILED"),
+            std::string::npos) << Qemu.Out;
+  EXPECT_EQ(Line(Qemu.Out, "COM1 0x3F8: "),
+            "COM1 0x3F8: 38400 bit/s (divisor 3), 8 data bits, odd parity, 2 stop bits, break on, divisor latch closed");
+  const CommandResult Board = RunCommandLine(PEI_SIM_PATH, {"run", "--image", Patched, "--bus", "0", "--divisor-code", "3"});
+  EXPECT_EQ(Line(Qemu.Out, "COM2 0x2F8: "), Line(Board.Out, "COM2 0x2F8: "));
+}
+
 TEST(Rom, FwupdAndUefiToolParseItWithoutAWarning) {
   const std::string Rom = Write("parsed.rom", Slurp(ARTIFACT_ROM));
   const CommandResult Extract = RunCommandLine("UEFIExtract", {Rom, "report"});
