@@ -271,6 +271,23 @@ std::string RefusalOf(const QemuSettings &Settings) {
   return DispatchRefusal(EvaluateDependencyExpression(Depex, Installed));
 }
 
+// Where RVA 0 of the module lies in a ROM as built: its TE (or PE32) image
+// base; 0 when the ROM holds no such module.
+std::uint32_t ModuleBaseInRom(const std::string &Path) {
+  std::vector<std::uint8_t> Bytes;
+  std::string Error;
+  const auto Volume = ReadFileBounded(Path, Bytes, Error) && Bytes.size() >= kRomSize
+                          ? ParseFirmwareVolume(std::vector<std::uint8_t>(Bytes.end() - kRomSize, Bytes.end()), Error)
+                          : std::nullopt;
+  for (const FirmwareFile &File : Volume ? Volume->Files : std::vector<FirmwareFile>{}) {
+    if (File.Name == kSocPreInitFileGuid && File.FindImage() != nullptr) {
+      const auto Image = ParsePeImage(File.FindImage()->Payload, Error);
+      return Image ? Image->ImageBase : 0;
+    }
+  }
+  return 0;
+}
+
 bool WriteBytes(const std::string &Path, const std::vector<std::uint8_t> &Bytes) {
   std::ofstream Out(Path, std::ios::binary);
   Out.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
@@ -391,6 +408,9 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   }
   for (const RomFile &Row : Layout) {
     Outcome.ModuleBase = Row.Name == "SocPreInit" ? Row.ImageBase : Outcome.ModuleBase;
+  }
+  if (!Settings.RomPath.empty()) {
+    Outcome.ModuleBase = ModuleBaseInRom(Settings.RomPath);
   }
 
   // The options as the foundation reads them from fw_cfg (after a first word);
