@@ -68,12 +68,14 @@ LoadBaseRange AcceptedLoadBases(std::uint32_t SizeOfImage) {
   return Range;
 }
 
-std::string MapPathFor(const std::string &ImagePath) {
+std::string SiblingPathFor(const std::string &ImagePath, const char *Extension) {
   const std::size_t Dot = ImagePath.rfind('.');
   const std::size_t Slash = ImagePath.rfind('/');
   const bool HasExtension = Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash);
-  return (HasExtension ? ImagePath.substr(0, Dot) : ImagePath) + ".map";
+  return (HasExtension ? ImagePath.substr(0, Dot) : ImagePath) + Extension;
 }
+
+std::string MapPathFor(const std::string &ImagePath) { return SiblingPathFor(ImagePath, ".map"); }
 
 bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error) {
   std::vector<std::uint8_t> Bytes;

@@ -15,8 +15,9 @@ bool IsTe(const std::vector<std::uint8_t> &Image) {
   return Image.size() >= 2 && ReadLe16(Image.data()) == te::kSignature;
 }
 
-// The headers of either form, or false with Error set.
-bool ReadHeaders(const std::vector<std::uint8_t> &Image, PE32_INFO &Info, std::string &Error) {
+}  // namespace
+
+bool ReadImageHeaders(const std::vector<std::uint8_t> &Image, PE32_INFO &Info, std::string &Error) {
   LAYOUT_FAULT Fault;
   const auto Size = static_cast<UINT32>(Image.size());
   const bool Ok = Image.size() <= kMaxImage && (IsTe(Image) ? CheckTeHeaders(Image.data(), Size, kMaxImage, Info, Fault)
@@ -27,12 +28,10 @@ bool ReadHeaders(const std::vector<std::uint8_t> &Image, PE32_INFO &Info, std::s
   return Ok;
 }
 
-}  // namespace
-
 std::optional<std::vector<std::uint8_t>> ToTe(const std::vector<std::uint8_t> &Pe32, std::string &Error) {
   using namespace pe32;
   PE32_INFO Info;
-  if (IsTe(Pe32) || !ReadHeaders(Pe32, Info, Error)) {
+  if (IsTe(Pe32) || !ReadImageHeaders(Pe32, Info, Error)) {
     Error = IsTe(Pe32) ? "already a TE image" : Error;
     return std::nullopt;
   }
@@ -63,7 +62,7 @@ std::optional<std::vector<std::uint8_t>> ToTe(const std::vector<std::uint8_t> &P
 std::optional<std::vector<std::uint8_t>> RebaseImage(std::vector<std::uint8_t> Image, std::uint32_t Address,
                                                      std::string &Error) {
   PE32_INFO Info;
-  if (!ReadHeaders(Image, Info, Error)) {
+  if (!ReadImageHeaders(Image, Info, Error)) {
     return std::nullopt;
   }
   // Where RVA 0 lies once the image's first byte lies at Address.

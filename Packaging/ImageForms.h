@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "Library/PiLayoutLib.h"
+
+// The headers of a PE32 or TE image of at most 16 MiB, or false with Error set.
+bool ReadImageHeaders(const std::vector<std::uint8_t> &Image, PE32_INFO &Info, std::string &Error);
+
 // The TE form of a PE32 image that executes in place: a TE header in place of
 // the headers before the section table, the rest byte for byte. It executes
 // in place too: each section lies at RVA - StrippedSize + 40 in the file,

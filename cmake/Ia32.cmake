@@ -12,7 +12,7 @@ find_program(IA32_LINK NAMES lld-link-14 lld-link REQUIRED)
 set(IA32_CXX_FLAGS
   -std=c++20 -target i686-pc-windows-msvc -ffreestanding -nostdinc
   -fno-exceptions -fno-rtti -fno-stack-protector -mno-stack-arg-probe
-  -Oz -flto -fno-jump-tables -fno-zero-initialized-in-bss -Wall -Wextra -Wpedantic -Wshadow -Werror
+  -flto -fno-jump-tables -fno-zero-initialized-in-bss -Wall -Wextra -Wpedantic -Wshadow -Werror
   -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=
 )
 set(IA32_LINK_FLAGS
@@ -20,14 +20,27 @@ set(IA32_LINK_FLAGS
   /merge:.rdata=.text /merge:.data=.text /section:.text,ERW /dynamicbase /opt:ref /mllvm:-nozero-initialized-in-bss
 )
 
-# The post-link step that compacts the headers (a host tool).
+# Every object carries full DWARF. Linked without /debug, lld-link writes
+# none of it and the code is that of objects built without -g (a test checks
+# the bytes); linked once more with /debug:dwarf, the same objects give the
+# image's symbol file. Source paths in it are relative to the repository.
+# The call-frame records come from the DWARF exception model; they change no
+# code and let gdb unwind frames that have no frame pointer.
+set(IA32_DEBUG_FLAGS -gdwarf -fdebug-prefix-map=${CMAKE_SOURCE_DIR}/= -fdebug-compilation-dir=.)
+set(IA32_SYMBOL_LINK_FLAGS /debug:dwarf /mllvm:-exception-model=dwarf /Brepro)
+
+# The optimisation of the shipped images. SOC_IA32_DEBUG_OPTIMIZE (for
+# example -Og) builds, beside them, a less optimised copy of the module for a
+# debugger that needs every local (Debug/SocPreInit.efi and .debug); the
+# shipped images do not change.
+set(IA32_OPTIMIZE -Oz)
+set(SOC_IA32_DEBUG_OPTIMIZE "" CACHE STRING "Also build Debug/SocPreInit.efi at this optimisation (-O0, -Og, -O1)")
+
+# The post-link steps that compact the headers and make the symbol file (host tools).
 add_subdirectory(${CMAKE_SOURCE_DIR}/Tools/PeCompact ${CMAKE_BINARY_DIR}/Tools/PeCompact)
 
-# add_ia32_image(<target> OUTPUT <file.efi> ENTRY <symbol> SOURCES <...> [DEFINES <...>] [INCLUDES <...>])
-# Builds <file.efi> and <file>.map beside it in the build tree.
-function(add_ia32_image target)
-  cmake_parse_arguments(IMG "" "OUTPUT;ENTRY" "SOURCES;DEFINES;INCLUDES" ${ARGN})
-  set(objects)
+# _ia32_objects(<out-var> <object folder> <extra flags> <sources...>)
+function(_ia32_objects out_var folder extra)
   set(include_flags)
   foreach(dir ${FIRMWARE_INCLUDE_DIRS} ${IMG_INCLUDES})
     list(APPEND include_flags -I${dir})
@@ -36,24 +49,45 @@ function(add_ia32_image target)
   foreach(def ${IMG_DEFINES})
     list(APPEND define_flags -D${def})
   endforeach()
-  foreach(src ${IMG_SOURCES})
+  set(objects)
+  foreach(src ${ARGN})
     get_filename_component(abs ${src} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
     file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${abs})
-    set(obj ${CMAKE_CURRENT_BINARY_DIR}/ia32/${target}/${rel}.obj)
+    set(obj ${folder}/${rel}.obj)
     get_filename_component(obj_dir ${obj} DIRECTORY)
     file(MAKE_DIRECTORY ${obj_dir})
     add_custom_command(
       OUTPUT ${obj}
-      COMMAND ${IA32_CXX} ${IA32_CXX_FLAGS} ${define_flags} ${include_flags} -MD -MF ${obj}.d -c ${abs} -o ${obj}
+      COMMAND ${IA32_CXX} ${IA32_CXX_FLAGS} ${IMG_OPTIMIZE} ${extra} ${define_flags} ${include_flags} -MD -MF ${obj}.d -c ${abs} -o ${obj}
       DEPENDS ${abs}
       DEPFILE ${obj}.d
       COMMENT "IA-32 ${rel}"
       VERBATIM)
     list(APPEND objects ${obj})
   endforeach()
+  set(${out_var} ${objects} PARENT_SCOPE)
+endfunction()
+
+# add_ia32_image(<target> OUTPUT <file.efi> ENTRY <symbol> SOURCES <...> [DEFINES <...>] [INCLUDES <...>]
+#                [OPTIMIZE <flag>] [SAME_WITHOUT_SYMBOLS])
+# Builds <file.efi>, <file>.map and the symbol file <file>.debug beside it in
+# the build tree. SAME_WITHOUT_SYMBOLS: the image must not change with -g;
+# WithoutSymbols/<file.efi>, from objects built without it, lets a test
+# compare the bytes. (clang 14 at -Oz releases a call's stack arguments with
+# an add instead of pops when a variable-location record follows the call;
+# the shipped image is kept free of such calls, the test images are not.)
+function(add_ia32_image target)
+  cmake_parse_arguments(IMG "SAME_WITHOUT_SYMBOLS" "OUTPUT;ENTRY;OPTIMIZE" "SOURCES;DEFINES;INCLUDES" ${ARGN})
+  if(NOT IMG_OPTIMIZE)
+    set(IMG_OPTIMIZE ${IA32_OPTIMIZE})
+  endif()
+  get_filename_component(out_dir ${CMAKE_CURRENT_BINARY_DIR}/${IMG_OUTPUT} DIRECTORY)
   get_filename_component(out_name ${IMG_OUTPUT} NAME_WE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${IMG_OUTPUT})
-  set(map ${CMAKE_CURRENT_BINARY_DIR}/${out_name}.map)
+  set(map ${out_dir}/${out_name}.map)
+  set(symbols ${out_dir}/${out_name}.debug)
+  file(MAKE_DIRECTORY ${out_dir})
+  _ia32_objects(objects ${CMAKE_CURRENT_BINARY_DIR}/ia32/${target} "${IA32_DEBUG_FLAGS}" ${IMG_SOURCES})
   add_custom_command(
     OUTPUT ${out} ${map}
     COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${out}.linked;/map:${map}.linked;/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${objects}"
@@ -62,14 +96,44 @@ function(add_ia32_image target)
     DEPENDS ${objects} ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake pe-compact
     COMMENT "Linking IA-32 image ${IMG_OUTPUT}"
     VERBATIM)
-  add_custom_target(${target} ALL DEPENDS ${out} ${map})
-  set_target_properties(${target} PROPERTIES IMAGE_FILE ${out} MAP_FILE ${map})
+  add_custom_command(
+    OUTPUT ${symbols}
+    COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${symbols}.linked;/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${IA32_SYMBOL_LINK_FLAGS};${objects}"
+            -P ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake
+    COMMAND $<TARGET_FILE:pe-symbols> ${symbols}.linked ${out} ${symbols}
+    DEPENDS ${objects} ${out} ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake pe-symbols
+    COMMENT "Linking the symbol file ${out_name}.debug"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${out} ${map} ${symbols})
+  set_target_properties(${target} PROPERTIES IMAGE_FILE ${out} MAP_FILE ${map} SYMBOL_FILE ${symbols})
+  if(IMG_SAME_WITHOUT_SYMBOLS AND NOT SOC_ARTIFACTS_ONLY AND NOT SOC_FUZZ)
+    set(plain_out ${out_dir}/WithoutSymbols/${out_name}.efi)
+    file(MAKE_DIRECTORY ${out_dir}/WithoutSymbols)
+    _ia32_objects(plain_objects ${CMAKE_CURRENT_BINARY_DIR}/ia32/${target}-without-symbols "" ${IMG_SOURCES})
+    add_custom_command(
+      OUTPUT ${plain_out}
+      COMMAND ${CMAKE_COMMAND} -DLINKER=${IA32_LINK} "-DARGS=/out:${plain_out}.linked;/entry:${IMG_ENTRY};${IA32_LINK_FLAGS};${plain_objects}"
+              -P ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake
+      COMMAND $<TARGET_FILE:pe-compact> ${plain_out}.linked ${plain_out}
+      DEPENDS ${plain_objects} ${CMAKE_SOURCE_DIR}/cmake/Ia32Link.cmake pe-compact
+      COMMENT "Linking IA-32 image ${IMG_OUTPUT} without symbols"
+      VERBATIM)
+    add_custom_target(${target}_without_symbols ALL DEPENDS ${plain_out})
+  endif()
 endfunction()
 
 add_ia32_image(socpreinit_image
   OUTPUT SocPreInit.efi
   ENTRY ModuleEntry
+  SAME_WITHOUT_SYMBOLS
   SOURCES ${FIRMWARE_LIBRARY_SOURCES} ${FIRMWARE_MODULE_SOURCES} Platform/Ia32/Ia32Runtime.cpp)
+if(SOC_IA32_DEBUG_OPTIMIZE)
+  add_ia32_image(socpreinit_debug_image
+    OUTPUT Debug/SocPreInit.efi
+    ENTRY ModuleEntry
+    OPTIMIZE ${SOC_IA32_DEBUG_OPTIMIZE}
+    SOURCES ${FIRMWARE_LIBRARY_SOURCES} ${FIRMWARE_MODULE_SOURCES} Platform/Ia32/Ia32Runtime.cpp)
+endif()
 
 # The module as platform firmware takes it: its PEIM file and a firmware
 # volume holding it, beside the image.

@@ -20,7 +20,9 @@
 #include <thread>
 
 #include "FirmwareFile.h"
+#include "GdbRelay.h"
 #include "RomImage.h"
+#include "SymbolFile.h"
 #include "LinkMap.h"
 #include "PeImage.h"
 #include "ModuleImageRun.h"
@@ -326,6 +328,36 @@ std::string BuildRomFor(const QemuSettings &Settings, const LinkMap &Map, const 
   return RomPath;
 }
 
+// The one command line that attaches gdb to the run: the module's symbols
+// where its code lies in flash, then a stop at ModuleEntry. The symbol file's
+// .text sits at another RVA than the image's, so the offset is computed from
+// both files, never assumed; a symbol file that does not hold the image's
+// code is refused (its lines and variables would be silently wrong).
+std::string GdbCommandFor(const QemuSettings &Settings, const std::string &Socket, std::uint32_t ModuleBase,
+                          std::uint32_t EntryRva, std::string &Note) {
+  namespace fs = std::filesystem;
+  std::error_code Ignored;
+  std::string Command = "gdb -q -ex 'set confirm off' -ex " + ShellQuote("target remote " + fs::absolute(Socket, Ignored).string());
+  const std::string SymbolPath = Settings.SymbolPath.empty() ? SiblingPathFor(Settings.ImagePath, ".debug") : Settings.SymbolPath;
+  std::vector<std::uint8_t> Symbols, Depex;
+  bool Bare = false;
+  std::string Error;
+  const std::vector<std::uint8_t> Image = ModuleImageOf(Settings.ImagePath, Depex, Bare, Error);
+  std::optional<std::uint32_t> Offset;
+  if (!Image.empty() && ReadFileBounded(SymbolPath, Symbols, Error) && SymbolFileDescribes(Symbols, Image, Error)) {
+    Offset = SymbolOffset(Symbols, Image, ModuleBase, Error);
+  }
+  if (!Offset) {
+    Note = "no source-level symbols: " + SymbolPath + ": " + Error + "\n";
+    return Command + " -ex " + ShellQuote("hbreak *" + Hex(ModuleBase + EntryRva, 8)) + " -ex continue";
+  }
+  Command += " -ex " + ShellQuote("add-symbol-file " + fs::absolute(SymbolPath, Ignored).string() + " -o " + Hex(*Offset, 8));
+  if (!Settings.SourceFolder.empty()) {
+    Command += " -ex " + ShellQuote("directory " + Settings.SourceFolder);
+  }
+  return Command + " -ex 'break ModuleEntry' -ex continue";
+}
+
 }  // namespace
 
 std::string QemuConfigWrite::Text() const {
@@ -432,9 +464,15 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
                                    "-debugcon", "file:" + ConsolePath,
                                    "-d", "trace:serial_update_parameters,trace:pci_cfg_write,trace:memory_region_ops_write",
                                    "-D", TracePath};
+  // gdb talks to pei-sim's socket, which passes everything on to QEMU's stub
+  // and tells when the session ends.
+  GdbRelay Relay;
   if (Settings.Gdb) {
-    Args.insert(Args.end(), {"-S", "-chardev", "socket,id=gdb0,path=" + Folder + "/gdb.sock,server=on,wait=off",
+    Args.insert(Args.end(), {"-S", "-chardev", "socket,id=gdb0,path=" + Folder + "/qemu-gdb.sock,server=on,wait=off",
                              "-gdb", "chardev:gdb0"});
+    if (!Relay.Listen(Folder + "/gdb.sock", Folder + "/qemu-gdb.sock", Outcome.Error)) {
+      return false;
+    }
   }
   for (const std::string &Word : Args) {
     Outcome.CommandLine += (Outcome.CommandLine.empty() ? "" : " ") + ShellQuote(Word);
@@ -465,9 +503,10 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
   }
   if (Settings.Gdb) {
     const std::uint32_t Base = Outcome.ModuleBase;
-    std::printf("QEMU is waiting for gdb. In another terminal:\n  gdb -ex 'set architecture i386' -ex 'target remote %s/gdb.sock' \\\n"
-                "      -ex 'hbreak *0x%08X' -ex continue\nModule routines in flash (RVA 0 at 0x%08X):\n",
-                Folder.c_str(), Base + RvaOf(*Map, "_ModuleEntry"), Base);
+    std::string Note;
+    Outcome.GdbCommand = GdbCommandFor(Settings, Folder + "/gdb.sock", Base, RvaOf(*Map, "_ModuleEntry"), Note);
+    std::printf("%sQEMU is waiting for gdb. In another terminal:\n%s\nModule routines in flash (RVA 0 at 0x%08X):\n",
+                Note.c_str(), Outcome.GdbCommand.c_str(), Base);
     std::map<std::uint32_t, std::string> ByAddress;
     for (const auto &[Name, Rva] : Map->Rvas) {
       if (Name.rfind("??_", 0) != 0) {  // string literals and other compiler data
@@ -480,20 +519,32 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
     std::fflush(stdout);
   }
   int Status = 0;
-  bool TimedOut = false;
+  bool TimedOut = false, SessionOver = false;
+  std::chrono::steady_clock::time_point SessionEnd;
   for (;;) {
     const pid_t Done = waitpid(Child, &Status, WNOHANG);
     if (Done == Child) {
       break;
     }
     // The limit holds in gdb mode too: a QEMU waiting for a debugger that never came is ended.
-    TimedOut = std::chrono::steady_clock::now() - Start > std::chrono::seconds(Settings.TimeLimitSeconds);
-    if (TimedOut || gStopSignal != 0) {
+    const auto Now = std::chrono::steady_clock::now();
+    TimedOut = Now - Start > std::chrono::seconds(Settings.TimeLimitSeconds);
+    if (Relay.SessionEnded() && SessionEnd == std::chrono::steady_clock::time_point{}) {
+      SessionEnd = Now;
+    }
+    // Once gdb has gone, QEMU has a moment to finish by itself (it runs on
+    // after a detach); one still stopped where gdb left it is ended.
+    SessionOver = Relay.SessionEnded() && Now - SessionEnd > std::chrono::seconds(3);
+    if (TimedOut || SessionOver || gStopSignal != 0) {
       kill(Child, SIGKILL);
       waitpid(Child, &Status, 0);
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (Settings.Gdb) {
+      Relay.Pump(5);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
   Outcome.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   Outcome.StopSignal = gStopSignal;
@@ -515,6 +566,8 @@ bool RunOnQemu(const QemuSettings &Settings, QemuOutcome &Outcome) {
                                                                                   : "SIGPIPE");
     } else if (TimedOut) {
       Outcome.Error = "time limit of " + std::to_string(Settings.TimeLimitSeconds) + " s reached";
+    } else if (SessionOver) {
+      Outcome.Error = "the gdb session ended and left QEMU stopped before the run completed";
     } else if (Console.find("foundation start") == std::string::npos) {
       const std::string Log = ReadFile(LogPath, 2000);
       Outcome.Error = "QEMU ended before the foundation ran" + (Log.empty() ? std::string() : ": " + Log.substr(0, Log.find('\n')));

@@ -1,6 +1,7 @@
-// Runs the module image on QEMU's q35 machine through the project's PEI
-// loader (a multiboot kernel), and collects what the loader read back from
-// QEMU's devices and what QEMU's own trace recorded.
+// Runs the module image on QEMU's q35 machine: a ROM with the project's PEI
+// foundation boots from the reset vector and dispatches the module from
+// flash; collects what the foundation read back from QEMU's devices and what
+// QEMU's own trace recorded.
 #ifndef QEMU_RUNNER_QEMU_RUN_H_
 #define QEMU_RUNNER_QEMU_RUN_H_
 
@@ -34,6 +35,8 @@ struct QemuSettings {
   BoardSettings Board = QemuBoardDefaults();
   std::string KeepFolder;  // keep the command line, trace, debug console and serial files here
   bool Gdb = false;        // start halted, with a gdb stub on a unix socket
+  std::string SymbolPath;  // with Gdb: empty: the image path with ".debug" for its extension
+  std::string SourceFolder;  // with Gdb: where gdb finds the sources the symbol file names (may be empty)
   unsigned TimeLimitSeconds = 20;  // in gdb mode too
 };
 
@@ -58,6 +61,7 @@ struct QemuOutcome {
   std::uint32_t EduIdentification = 0, Ahci23Version = 0, Ahci24Version = 0;
   std::uint32_t LoadBase = 0;    // where the foundation said RVA 0 of the module lies
   std::uint32_t ModuleBase = 0;  // the same, from the ROM's layout, before the run
+  std::string GdbCommand;        // with Gdb: the command line printed for the user
   // The foundation's dispatch, in order: each PEIM and the status its entry returned.
   std::vector<std::pair<std::string, std::uint32_t>> Dispatched;
   std::vector<std::string> NeverDispatched;  // "SocPreInit, its dependency expression (...) did not hold"

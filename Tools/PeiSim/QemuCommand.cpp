@@ -30,6 +30,12 @@ std::string DefaultRomPartsFolder() {
   return ROM_PARTS_BUILT;
 }
 
+// Where gdb finds the sources the symbol files name (relative to the
+// repository): the checkout this pei-sim was built from, while it is there.
+std::string DefaultSourceFolder() {
+  return access(SOURCE_TREE "/SocPreInit/Dxe", R_OK) == 0 ? SOURCE_TREE : "";
+}
+
 // Each check with its verdict on its first line; what a check lists follows it.
 bool PrintChecks(const char *Heading, const std::vector<QemuCheck> &Checks) {
   std::printf("%s\n", Heading);
@@ -67,6 +73,7 @@ std::string EqualRunCommand(const QemuSettings &Settings) {
 ExitStatus QemuCommand(const std::vector<std::string> &Args) {
   QemuSettings Settings;
   Settings.RomPartsFolder = DefaultRomPartsFolder();
+  Settings.SourceFolder = DefaultSourceFolder();
   bool Stats = false, LimitGiven = false;
   for (std::size_t Index = 0; Index < Args.size(); Index++) {
     const std::string &Option = Args[Index];
@@ -81,6 +88,8 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
       Stats = true;
     } else if (Option == "--gdb") {
       Settings.Gdb = true;
+    } else if (Option == "--symbols") {
+      Settings.SymbolPath = Value();
     } else if (Option == "--keep") {
       Settings.KeepFolder = Value();
     } else if (Option == "--rom") {

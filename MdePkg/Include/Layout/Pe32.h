@@ -23,10 +23,14 @@ namespace file_header {  // COFF file header, after the signature
 inline constexpr UINT32 Machine = 0;
 inline constexpr UINT32 NumberOfSections = 2;
 inline constexpr UINT32 TimeDateStamp = 4;
+inline constexpr UINT32 PointerToSymbolTable = 8;  // COFF symbols; the string table follows them
+inline constexpr UINT32 NumberOfSymbols = 12;
 inline constexpr UINT32 SizeOfOptionalHeader = 16;
 inline constexpr UINT32 Characteristics = 18;
 inline constexpr UINT32 Size = 20;
 }  // namespace file_header
+
+inline constexpr UINT32 kCoffSymbolSize = 18;  // one entry of the COFF symbol table
 
 // The signature and the file header: the optional header follows.
 inline constexpr UINT32 kNtHeadersSize = kSignatureSize + file_header::Size;

@@ -12,6 +12,16 @@
 // time or status text.
 #define PRINT_SCRATCH_SIZE 38u
 
+// The forwarders below carry no debug information. A variable-location
+// record of their parameters after the engine's call would make clang 14, at
+// -Oz, release the call's arguments with an add where it otherwise pops them,
+// so that an image built with -g would differ from one built without.
+#if defined(__clang__)
+#define FORWARDER_WITHOUT_DEBUG_INFO __attribute__((nodebug))
+#else
+#define FORWARDER_WITHOUT_DEBUG_INFO
+#endif
+
 FIRMWARE_ROUTINES_BEGIN
 
 // Renders Format into Buffer (BufferSize characters including the terminator)
@@ -29,7 +39,7 @@ CHAR8 *ValueToText(CHAR8 *Scratch, UINT64 Value, UINT32 Base);
 
 // FormatToBuffer with the arguments given directly. A literal format is
 // checked against the arguments at compile time.
-template <class... ARGS> inline UINTN PrintArgsTo(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ARGS... Args) {
+template <class... ARGS> FORWARDER_WITHOUT_DEBUG_INFO inline UINTN PrintArgsTo(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ARGS... Args) {
   // One record per argument (one unused record when there are none).
   const PRINT_ARG List[sizeof...(ARGS) + (sizeof...(ARGS) == 0)] = {MakePrintArg(Args)...};
   PRINT_ARG_LIST Cursor = {List, List + sizeof...(ARGS)};
@@ -37,11 +47,11 @@ template <class... ARGS> inline UINTN PrintArgsTo(CHAR8 *Buffer, UINTN BufferSiz
 }
 
 template <class... ARGS>
-inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, CHECKED_FORMAT<ARGS...> Format, ARGS... Args) {
+FORWARDER_WITHOUT_DEBUG_INFO inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, CHECKED_FORMAT<ARGS...> Format, ARGS... Args) {
   return PrintArgsTo(Buffer, BufferSize, Format.Text, Args...);
 }
 
-template <class... ARGS> inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, RUNTIME_FORMAT Format, ARGS... Args) {
+template <class... ARGS> FORWARDER_WITHOUT_DEBUG_INFO inline UINTN PrintAscii(CHAR8 *Buffer, UINTN BufferSize, RUNTIME_FORMAT Format, ARGS... Args) {
   return PrintArgsTo(Buffer, BufferSize, Format.Text, Args...);
 }
 
