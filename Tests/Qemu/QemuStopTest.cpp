@@ -1,9 +1,11 @@
-// pei-sim qemu --gdb ended by a signal, as a user's Ctrl-C or a killed job
-// ends it: QEMU, waiting for a debugger, must go with it, and so must the
-// temporary folder.
+// pei-sim qemu --gdb ended by a signal (a user's Ctrl-C, a killed job), by
+// the gdb session ending, or by its time limit: QEMU, waiting for a debugger
+// or stopped by one, must go with it, and so must the temporary folder.
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,80 +19,20 @@
 #include <thread>
 #include <vector>
 
+#include "PeiSimGdbRun.h"
 #include "Scratch.h"
 
-extern char **environ;
-
 namespace {
-
-// The processes whose command line mentions Text.
-std::vector<pid_t> ProcessesMentioning(const std::string &Text) {
-  std::vector<pid_t> Found;
-  for (const auto &Entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string Name = Entry.path().filename();
-    if (Name.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    std::ifstream In(Entry.path() / "cmdline", std::ios::binary);
-    const std::string CommandLine((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-    if (CommandLine.find(Text) != std::string::npos) {
-      Found.push_back(static_cast<pid_t>(std::stoi(Name)));
-    }
-  }
-  return Found;
-}
-
-// Starts pei-sim qemu --gdb with its temporary folder under Temporary, and
-// reads its output until it says QEMU waits (at most 20 s).
-pid_t StartGdbRun(const std::string &Temporary, std::string &Out) {
-  int Pipe[2];
-  if (pipe(Pipe) != 0) {
-    return -1;
-  }
-  posix_spawn_file_actions_t Actions;
-  posix_spawn_file_actions_init(&Actions);
-  posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
-  posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
-  std::vector<std::string> Words = {PEI_SIM_PATH, "qemu", "--gdb", "--image", MODULE_IMAGE};
-  std::vector<char *> Argv;
-  for (std::string &Word : Words) Argv.push_back(Word.data());
-  Argv.push_back(nullptr);
-  std::vector<std::string> Environment = {"TMPDIR=" + Temporary};
-  for (char **At = environ; *At != nullptr; At++) {
-    if (std::string(*At).rfind("TMPDIR=", 0) != 0) Environment.push_back(*At);
-  }
-  std::vector<char *> Envp;
-  for (std::string &Each : Environment) Envp.push_back(Each.data());
-  Envp.push_back(nullptr);
-  pid_t Child = -1;
-  posix_spawn(&Child, Argv[0], &Actions, nullptr, Argv.data(), Envp.data());
-  posix_spawn_file_actions_destroy(&Actions);
-  close(Pipe[1]);
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Out.find("Module routines in flash") == std::string::npos &&
-         std::chrono::steady_clock::now() < Deadline) {
-    pollfd Wait{Pipe[0], POLLIN, 0};
-    if (poll(&Wait, 1, 200) > 0) {
-      char Buffer[4096];
-      const ssize_t Got = read(Pipe[0], Buffer, sizeof Buffer);
-      if (Got <= 0) {
-        break;
-      }
-      Out.append(Buffer, static_cast<std::size_t>(Got));
-    }
-  }
-  close(Pipe[0]);
-  return Child;
-}
 
 TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
   for (const int Signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(Signal);
     const std::string Temporary = ScratchPath("stop-" + std::to_string(Signal));
     std::filesystem::create_directory(Temporary);
-    std::string Out;
-    const pid_t Child = StartGdbRun(Temporary, Out);
-    ASSERT_GT(Child, 0);
+    PeiSimGdbRun Run;
+    ASSERT_TRUE(Run.Start({"--image", MODULE_IMAGE}, Temporary)) << Run.Out;
+    const pid_t Child = Run.Child;
+    const std::string &Out = Run.Out;
     // The attach commands arrive at once through a pipe, not at exit.
     ASSERT_NE(Out.find("target remote " + Temporary + "/pei-sim-qemu-"), std::string::npos) << Out;
     // QEMU, once its process has become QEMU (the spawn may still be on its way).
@@ -106,14 +48,66 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (std::chrono::steady_clock::now() >= Deadline) {
-      kill(Child, SIGKILL);
-      waitpid(Child, &Status, 0);
-      FAIL() << "pei-sim did not end on the signal";
+      FAIL() << "pei-sim did not end on the signal";  // Run kills it
     }
+    Run.Child = -1;
     EXPECT_TRUE(WIFSIGNALED(Status) && WTERMSIG(Status) == Signal) << Status;
     EXPECT_TRUE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
     EXPECT_TRUE(std::filesystem::is_empty(Temporary));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// No QEMU is left and the temporary folder is gone.
+void ExpectNothingLeft(const std::string &Temporary) {
+  EXPECT_TRUE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
+  EXPECT_TRUE(std::filesystem::is_empty(Temporary));
+}
+
+// A gdb that connects and goes (killed, its terminal closed) leaves QEMU
+// stopped: pei-sim ends it a few seconds later instead of at the time limit.
+TEST(QemuStop, TheGdbSessionEndingEndsAStoppedQemu) {
+  const std::string Temporary = ScratchPath("session-end");
+  std::filesystem::create_directory(Temporary);
+  PeiSimGdbRun Run;
+  ASSERT_TRUE(Run.Start({"--image", MODULE_IMAGE, "--time-limit", "60"}, Temporary)) << Run.Out;
+  const std::size_t At = Run.Out.find("target remote ");
+  ASSERT_NE(At, std::string::npos) << Run.Out;
+  const std::string Socket = Run.Out.substr(At + 14, Run.Out.find('\'', At) - At - 14);
+  // gdb's first words, then gone without a detach or a kill.
+  const int Gdb = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un Address{};
+  Address.sun_family = AF_UNIX;
+  std::snprintf(Address.sun_path, sizeof Address.sun_path, "%s", Socket.c_str());
+  ASSERT_EQ(connect(Gdb, reinterpret_cast<const sockaddr *>(&Address), sizeof Address), 0) << Socket;
+  const char Query[] = "+$?#3f";
+  ASSERT_EQ(write(Gdb, Query, sizeof Query - 1), static_cast<ssize_t>(sizeof Query - 1));
+  char Reply[64];
+  pollfd Wait{Gdb, POLLIN, 0};
+  ASSERT_GT(poll(&Wait, 1, 10000), 0) << "QEMU's stub did not answer through pei-sim's socket";
+  EXPECT_GT(read(Gdb, Reply, sizeof Reply), 0);
+  close(Gdb);
+  const auto Closed = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run.Finish(20), 4) << Run.Out;
+  EXPECT_LT(std::chrono::steady_clock::now() - Closed, std::chrono::seconds(10));
+  EXPECT_NE(Run.Out.find("the gdb session ended and left QEMU stopped"), std::string::npos) << Run.Out;
+  ExpectNothingLeft(Temporary);
+}
+
+// The time limit holds while QEMU waits for a gdb that never comes.
+TEST(QemuStop, TheTimeLimitHoldsInGdbMode) {
+  const std::string Temporary = ScratchPath("gdb-limit");
+  std::filesystem::create_directory(Temporary);
+  PeiSimGdbRun Run;
+  const auto Started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Run.Start({"--image", MODULE_IMAGE, "--time-limit", "2"}, Temporary)) << Run.Out;
+  EXPECT_EQ(Run.Finish(20), 4);
+  EXPECT_NE(Run.Out.find("time limit of 2 s reached"), std::string::npos) << Run.Out;
+  EXPECT_LT(std::chrono::steady_clock::now() - Started, std::chrono::seconds(10));
+  ExpectNothingLeft(Temporary);
 }
 
 }  // namespace

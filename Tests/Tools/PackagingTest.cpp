@@ -190,6 +190,10 @@ TEST(Packaging, ArtifactsAreReproducible) {
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.rom"), Slurp(ARTIFACT_ROM));
   EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.efi"), Slurp(DEBUG_LEVEL_IMAGE));
   EXPECT_EQ(Slurp(Folder + "/Tests/EngineTest.efi"), Slurp(ENGINE_IMAGE));
+  // The symbol files name no path of the build folder or the checkout.
+  const std::string Module = MODULE_IMAGE, Debug = DEBUG_LEVEL_IMAGE;
+  EXPECT_EQ(Slurp(Folder + "/SocPreInit.debug"), Slurp(Module.substr(0, Module.size() - 4) + ".debug"));
+  EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.debug"), Slurp(Debug.substr(0, Debug.size() - 4) + ".debug"));
   RunCommandLine("rm", {"-rf", Folder});
 }
 

@@ -1,0 +1,129 @@
+#include "PeiSimGdbRun.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "CommandRun.h"
+
+extern char **environ;
+
+std::vector<pid_t> ProcessesMentioning(const std::string &Text) {
+  std::vector<pid_t> Found;
+  for (const auto &Entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string Name = Entry.path().filename();
+    if (Name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::ifstream In(Entry.path() / "cmdline", std::ios::binary);
+    const std::string CommandLine((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    if (CommandLine.find(Text) != std::string::npos) {
+      Found.push_back(static_cast<pid_t>(std::stoi(Name)));
+    }
+  }
+  return Found;
+}
+
+PeiSimGdbRun::~PeiSimGdbRun() {
+  if (Child > 0) {
+    kill(Child, SIGKILL);
+    waitpid(Child, nullptr, 0);
+  }
+  if (Pipe >= 0) {
+    close(Pipe);
+  }
+}
+
+bool PeiSimGdbRun::Start(const std::vector<std::string> &Args, const std::string &Temporary) {
+  int Ends[2];
+  if (pipe(Ends) != 0) {
+    return false;
+  }
+  posix_spawn_file_actions_t Actions;
+  posix_spawn_file_actions_init(&Actions);
+  posix_spawn_file_actions_adddup2(&Actions, Ends[1], 1);
+  posix_spawn_file_actions_adddup2(&Actions, Ends[1], 2);
+  posix_spawn_file_actions_addclose(&Actions, Ends[0]);
+  std::vector<std::string> Words = {PEI_SIM_PATH, "qemu", "--gdb"};
+  Words.insert(Words.end(), Args.begin(), Args.end());
+  std::vector<char *> Argv;
+  for (std::string &Word : Words) Argv.push_back(Word.data());
+  Argv.push_back(nullptr);
+  std::vector<std::string> Environment = {"TMPDIR=" + Temporary};
+  for (char **At = environ; *At != nullptr; At++) {
+    if (std::string(*At).rfind("TMPDIR=", 0) != 0) Environment.push_back(*At);
+  }
+  std::vector<char *> Envp;
+  for (std::string &Each : Environment) Envp.push_back(Each.data());
+  Envp.push_back(nullptr);
+  const int Error = posix_spawn(&Child, Argv[0], &Actions, nullptr, Argv.data(), Envp.data());
+  posix_spawn_file_actions_destroy(&Actions);
+  close(Ends[1]);
+  Pipe = Ends[0];
+  if (Error != 0) {
+    Child = -1;
+    return false;
+  }
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Out.find("Module routines in flash") == std::string::npos && std::chrono::steady_clock::now() < Deadline) {
+    pollfd Wait{Pipe, POLLIN, 0};
+    if (poll(&Wait, 1, 200) > 0) {
+      char Buffer[4096];
+      const ssize_t Got = read(Pipe, Buffer, sizeof Buffer);
+      if (Got <= 0) {
+        break;
+      }
+      Out.append(Buffer, static_cast<std::size_t>(Got));
+    }
+  }
+  return Out.find("Module routines in flash") != std::string::npos;
+}
+
+std::string PeiSimGdbRun::GdbCommand() const {
+  const std::size_t At = Out.find("\ngdb ");
+  return At == std::string::npos ? "" : Out.substr(At + 1, Out.find('\n', At + 1) - At - 1);
+}
+
+unsigned long PeiSimGdbRun::ModuleBase() const {
+  const std::size_t At = Out.find("(RVA 0 at 0x");
+  return At == std::string::npos ? 0 : std::strtoul(Out.c_str() + At + 12, nullptr, 16);
+}
+
+int PeiSimGdbRun::Finish(int Seconds) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+  for (;;) {
+    pollfd Wait{Pipe, POLLIN, 0};
+    if (std::chrono::steady_clock::now() > Deadline) {
+      kill(Child, SIGKILL);
+      break;
+    }
+    if (poll(&Wait, 1, 200) > 0) {
+      char Buffer[4096];
+      const ssize_t Got = read(Pipe, Buffer, sizeof Buffer);
+      if (Got <= 0) {
+        break;
+      }
+      Out.append(Buffer, static_cast<std::size_t>(Got));
+    }
+  }
+  int Status = 0;
+  waitpid(Child, &Status, 0);
+  Child = -1;
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+std::string RunGdbBatch(const std::string &Command, const std::string &Extra) {
+  std::string Batch = Command;
+  Batch.replace(0, 6, "gdb -q -batch -nx ");  // "gdb -q": batch mode, no user's .gdbinit
+  const CommandResult Result = RunCommandLine("sh", {"-c", "timeout 60 " + Batch + " " + Extra + " 2>&1"});
+  return Result.Out;
+}
