@@ -8,7 +8,7 @@ IMAGE := build/gcc/SocPreInit.efi
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps run qemu install test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run qemu debug install test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -30,6 +30,19 @@ run: build-gcc
 # QEMU's own devices and trace.
 qemu: build-gcc
 	$(PEI_SIM) qemu --rom build/gcc/SocPreInit.rom --image $(IMAGE) --stats
+
+# The module on QEMU under gdb, stopped at ModuleEntry with its source, for a
+# person at a terminal (README: "Debugging the module with gdb").
+# DEBUG_OPTIMIZE=-Og (or -O0, -O1) debugs a less optimised copy of the module,
+# build/gcc/Debug/SocPreInit.efi, instead; the shipped image does not change.
+debug: build-gcc
+ifeq ($(DEBUG_OPTIMIZE),)
+	bash scripts/debug.sh $(PEI_SIM) $(IMAGE)
+else
+	cmake --preset gcc -DSOC_IA32_DEBUG_OPTIMIZE=$(DEBUG_OPTIMIZE) >/dev/null
+	cmake --build --preset gcc --target socpreinit_debug_image
+	bash scripts/debug.sh $(PEI_SIM) build/gcc/Debug/SocPreInit.efi
+endif
 
 test: $(addprefix test-,$(PRESETS)) fuzz-smoke
 

@@ -38,23 +38,36 @@ PeiSimGdbRun::~PeiSimGdbRun() {
     kill(Child, SIGKILL);
     waitpid(Child, nullptr, 0);
   }
-  if (Pipe >= 0) {
-    close(Pipe);
+  for (const int End : {Pipe, Input}) {
+    if (End >= 0) {
+      close(End);
+    }
   }
 }
 
 bool PeiSimGdbRun::Start(const std::vector<std::string> &Args, const std::string &Temporary) {
-  int Ends[2];
+  std::vector<std::string> Words = {PEI_SIM_PATH, "qemu", "--gdb"};
+  Words.insert(Words.end(), Args.begin(), Args.end());
+  return StartCommand(Words, Temporary, "Module routines in flash");
+}
+
+bool PeiSimGdbRun::StartCommand(std::vector<std::string> Words, const std::string &Temporary, const std::string &Until) {
+  int Ends[2], In[2];
   if (pipe(Ends) != 0) {
+    return false;
+  }
+  if (pipe(In) != 0) {
+    close(Ends[0]);
+    close(Ends[1]);
     return false;
   }
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
+  posix_spawn_file_actions_adddup2(&Actions, In[0], 0);
   posix_spawn_file_actions_adddup2(&Actions, Ends[1], 1);
   posix_spawn_file_actions_adddup2(&Actions, Ends[1], 2);
   posix_spawn_file_actions_addclose(&Actions, Ends[0]);
-  std::vector<std::string> Words = {PEI_SIM_PATH, "qemu", "--gdb"};
-  Words.insert(Words.end(), Args.begin(), Args.end());
+  posix_spawn_file_actions_addclose(&Actions, In[1]);
   std::vector<char *> Argv;
   for (std::string &Word : Words) Argv.push_back(Word.data());
   Argv.push_back(nullptr);
@@ -65,16 +78,22 @@ bool PeiSimGdbRun::Start(const std::vector<std::string> &Args, const std::string
   std::vector<char *> Envp;
   for (std::string &Each : Environment) Envp.push_back(Each.data());
   Envp.push_back(nullptr);
-  const int Error = posix_spawn(&Child, Argv[0], &Actions, nullptr, Argv.data(), Envp.data());
+  const int Error = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), Envp.data());
   posix_spawn_file_actions_destroy(&Actions);
   close(Ends[1]);
+  close(In[0]);
   Pipe = Ends[0];
+  Input = In[1];
   if (Error != 0) {
     Child = -1;
     return false;
   }
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Out.find("Module routines in flash") == std::string::npos && std::chrono::steady_clock::now() < Deadline) {
+  return ReadUntil(Until, 20);
+}
+
+bool PeiSimGdbRun::ReadUntil(const std::string &Until, int Seconds) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+  while (Out.find(Until) == std::string::npos && std::chrono::steady_clock::now() < Deadline) {
     pollfd Wait{Pipe, POLLIN, 0};
     if (poll(&Wait, 1, 200) > 0) {
       char Buffer[4096];
@@ -85,7 +104,7 @@ bool PeiSimGdbRun::Start(const std::vector<std::string> &Args, const std::string
       Out.append(Buffer, static_cast<std::size_t>(Got));
     }
   }
-  return Out.find("Module routines in flash") != std::string::npos;
+  return Out.find(Until) != std::string::npos;
 }
 
 std::string PeiSimGdbRun::GdbCommand() const {
@@ -99,6 +118,10 @@ unsigned long PeiSimGdbRun::ModuleBase() const {
 }
 
 int PeiSimGdbRun::Finish(int Seconds) {
+  if (Input >= 0) {
+    close(Input);
+    Input = -1;
+  }
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
   for (;;) {
     pollfd Wait{Pipe, POLLIN, 0};

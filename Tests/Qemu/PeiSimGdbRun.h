@@ -22,6 +22,15 @@ class PeiSimGdbRun {
   // output until the routines' heading that follows the gdb command (20 s).
   bool Start(const std::vector<std::string> &Args, const std::string &Temporary);
 
+  // Starts any command so, its standard input a pipe (Input), and reads its
+  // output until Until appears (20 s).
+  bool StartCommand(std::vector<std::string> Words, const std::string &Temporary, const std::string &Until);
+
+  // Reads more output until Until appears (at most Seconds).
+  bool ReadUntil(const std::string &Until, int Seconds);
+
+  int Input = -1;  // the command's standard input (StartCommand)
+
   // The gdb command line it printed, or "".
   std::string GdbCommand() const;
   // Where it said RVA 0 of the module lies in flash.

@@ -110,4 +110,43 @@ TEST(QemuStop, TheTimeLimitHoldsInGdbMode) {
   ExpectNothingLeft(Temporary);
 }
 
+// make debug: gdb at a terminal (here a pipe), the run's summary after it.
+TEST(QemuStop, MakeDebugRunsAGdbSessionAndLeavesNothing) {
+  const std::string Temporary = ScratchPath("make-debug");
+  std::filesystem::create_directory(Temporary);
+  PeiSimGdbRun Run;
+  ASSERT_TRUE(Run.StartCommand({"bash", SOC_SOURCE_DIR "/scripts/debug.sh", PEI_SIM_PATH, MODULE_IMAGE}, Temporary,
+                               "Breakpoint 1, ModuleEntry"))
+      << Run.Out;
+  const char Commands[] = "print UartBreak\ncontinue\n";
+  ASSERT_EQ(write(Run.Input, Commands, sizeof Commands - 1), static_cast<ssize_t>(sizeof Commands - 1));
+  EXPECT_EQ(Run.Finish(60), 0) << Run.Out;
+  EXPECT_NE(Run.Out.find("$1 = 0 '\\000'"), std::string::npos) << Run.Out;
+  EXPECT_NE(Run.Out.find("outcome: ModuleEntry returned 0x00000000 (Success)"), std::string::npos) << Run.Out;
+  ExpectNothingLeft(Temporary);
+}
+
+// SIGTERM (or a closed terminal) while gdb holds the module at ModuleEntry:
+// gdb, pei-sim and QEMU end, and the temporary files go.
+TEST(QemuStop, MakeDebugEndedBySigtermLeavesNothing) {
+  for (const int Signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(Signal);
+    const std::string Temporary = ScratchPath("make-debug-" + std::to_string(Signal));
+    std::filesystem::create_directory(Temporary);
+    PeiSimGdbRun Run;
+    ASSERT_TRUE(Run.StartCommand({"bash", SOC_SOURCE_DIR "/scripts/debug.sh", PEI_SIM_PATH, MODULE_IMAGE}, Temporary,
+                                 "Breakpoint 1, ModuleEntry"))
+        << Run.Out;
+    EXPECT_FALSE(ProcessesMentioning(Temporary).empty());
+    kill(Run.Child, Signal);
+    EXPECT_EQ(Run.Finish(20), 128 + Signal) << Run.Out;
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!ProcessesMentioning(Temporary).empty() && std::chrono::steady_clock::now() < Deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ExpectNothingLeft(Temporary);
+    EXPECT_TRUE(ProcessesMentioning(Temporary).empty());
+  }
+}
+
 }  // namespace

@@ -177,12 +177,14 @@ TEST(Packaging, RunDispatchesAsAPeiDispatcherWould) {
 }
 
 TEST(Packaging, ArtifactsAreReproducible) {
-  // The IA-32 side and the packing step again, in a fresh folder: the same bytes.
+  // The IA-32 side and the packing step again, in a fresh folder: the same
+  // bytes, also with the less optimised debug copy of the module built beside.
   const std::string Folder = ScratchPath("reproduce");
   const CommandResult Build = RunCommandLine(
       "sh", {"-c", "rm -rf '" + Folder + "' && cmake -S '" SOC_SOURCE_DIR "' -B '" + Folder +
-                       "' -G Ninja -DSOC_ARTIFACTS_ONLY=ON >/dev/null && cmake --build '" + Folder +
-                       "' --target socpreinit_package socpreinit_rom debug_level_image engine_test_image >/dev/null"});
+                       "' -G Ninja -DSOC_ARTIFACTS_ONLY=ON -DSOC_IA32_DEBUG_OPTIMIZE=-Og >/dev/null && cmake --build '" + Folder +
+                       "' --target socpreinit_package socpreinit_rom debug_level_image engine_test_image "
+                       "socpreinit_debug_image >/dev/null"});
   ASSERT_EQ(Build.Exit, 0) << Build.Out << Build.Err;
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.efi"), Slurp(MODULE_IMAGE));
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.ffs"), Slurp(ARTIFACT_FFS));
@@ -194,6 +196,13 @@ TEST(Packaging, ArtifactsAreReproducible) {
   const std::string Module = MODULE_IMAGE, Debug = DEBUG_LEVEL_IMAGE;
   EXPECT_EQ(Slurp(Folder + "/SocPreInit.debug"), Slurp(Module.substr(0, Module.size() - 4) + ".debug"));
   EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.debug"), Slurp(Debug.substr(0, Debug.size() - 4) + ".debug"));
+  // The -Og copy: other code, its own symbol file, and it runs as the module does.
+  const std::string LessOptimised = Folder + "/Debug/SocPreInit.efi";
+  EXPECT_NE(Slurp(LessOptimised), Slurp(MODULE_IMAGE));
+  EXPECT_FALSE(Slurp(Folder + "/Debug/SocPreInit.debug").empty());
+  const CommandResult Run = PeiSim({"run", "--image", LessOptimised});
+  EXPECT_EQ(Run.Exit, 0) << Run.Out << Run.Err;
+  EXPECT_NE(Run.Out.find("outcome: ModuleEntry returned 0x00000000 (Success)"), std::string::npos) << Run.Out;
   RunCommandLine("rm", {"-rf", Folder});
 }
 
