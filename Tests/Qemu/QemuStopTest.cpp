@@ -36,11 +36,13 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
     // The attach commands arrive at once through a pipe, not at exit.
     ASSERT_NE(Out.find("target remote " + Temporary + "/pei-sim-qemu-"), std::string::npos) << Out;
     // QEMU, once its process has become QEMU (the spawn may still be on its way).
+    std::vector<pid_t> Qemu;
     const auto Started = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty() && std::chrono::steady_clock::now() < Started) {
+    while (Qemu.empty() && std::chrono::steady_clock::now() < Started) {
+      Qemu = ProcessesMentioning(Temporary + "/pei-sim-qemu-");
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_FALSE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
+    EXPECT_FALSE(Qemu.empty());
     kill(Child, Signal);
     int Status = 0;
     const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -53,13 +55,12 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
     Run.Child = -1;
     EXPECT_TRUE(WIFSIGNALED(Status) && WTERMSIG(Status) == Signal) << Status;
     EXPECT_TRUE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
+    for (const pid_t Each : Qemu) {
+      EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(Each))) << Each;
+    }
     EXPECT_TRUE(std::filesystem::is_empty(Temporary));
   }
 }
-
-}  // namespace
-
-namespace {
 
 // No QEMU is left and the temporary folder is gone.
 void ExpectNothingLeft(const std::string &Temporary) {
