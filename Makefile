@@ -72,7 +72,7 @@ report: build-gcc
 	$(PEI_SIM) report --image $(IMAGE) --debug-image build/gcc/Tests/SocPreInitDebug.efi \
 	  --engine-image build/gcc/Tests/EngineTest.efi
 	@echo; echo "shipped artifacts (SHA-256, bytes)"
-	@for f in build/gcc/SocPreInit.efi build/gcc/SocPreInit.ffs build/gcc/SocPreInit.fv build/gcc/SocPreInit.rom; do \
+	@for f in build/gcc/SocPreInit.efi build/gcc/SocPreInit.ffs build/gcc/SocPreInit.fv build/gcc/SocPreInit.rom build/gcc/SocPreInit.debug; do \
 	  printf '  %s  %6s  %s\n' "$$(sha256sum $$f | cut -d' ' -f1)" "$$(stat -c %s $$f)" "$$(basename $$f)"; done
 	@echo; echo "boot from reset on QEMU (SocPreInit.rom)"
 	@$(PEI_SIM) qemu --rom build/gcc/SocPreInit.rom --image $(IMAGE) --stats | grep -E '^(dispatch|boot cost|wall time)' 

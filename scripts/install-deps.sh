@@ -12,8 +12,9 @@ packages=(
   fwupd uefitool-cli
 )
 # --no-install-recommends below is not optional: qemu-system-x86 recommends a
-# UEFI firmware image that must never be installed here; QEMU needs only the
-# SeaBIOS it depends on to boot the loader.
+# UEFI firmware image that must never be installed here; QEMU boots our own
+# ROM (-bios SocPreInit.rom). gdb debugs the module on QEMU (make debug, and
+# the gdb test).
 
 missing=()
 for package in "${packages[@]}"; do

@@ -108,6 +108,26 @@ TEST(SymbolFile, LinkageNamesBecomeDescriptionsAndNothingElseChanges) {
   EXPECT_EQ(Count(After, "DW_AT_description"), Renamed);
 }
 
+// Abbreviations as DWARF 5 may write them: a value held in the table itself
+// (DW_FORM_implicit_const) must be stepped over to find the next attribute.
+TEST(SymbolFile, AnImplicitConstantIsSteppedOver) {
+  Bytes Link = Slurp(MODULE_SYMBOLS_LINK);
+  const SectionPlace Abbrev = FindSection(Link, ".debug_abbrev");
+  // code 1, DW_TAG_subprogram, no children; DW_AT_decl_line implicit_const
+  // 0x6E (its value looks like the attribute); DW_AT_linkage_name strp; end;
+  // code 2 with a linkage name after a two-byte value; end of the table.
+  const Bytes Table = {0x01, 0x2E, 0x00, 0x3B, 0x21, 0x6E, 0x6E, 0x0E, 0x00, 0x00,
+                       0x02, 0x2E, 0x00, 0x3B, 0x21, 0xEE, 0x00, 0x6E, 0x0E, 0x00, 0x00, 0x00};
+  std::fill(Link.begin() + static_cast<long>(Abbrev.Raw), Link.begin() + static_cast<long>(Abbrev.Raw + Abbrev.Size), 0);
+  std::copy(Table.begin(), Table.end(), Link.begin() + static_cast<long>(Abbrev.Raw));
+  std::string Error;
+  const auto Symbols = MakeSymbolFile(Link, Slurp(MODULE_IMAGE), Error);
+  ASSERT_TRUE(Symbols) << Error;
+  Bytes Expected = Table;
+  Expected[6] = Expected[17] = 0x5A;  // the two linkage names, not the values
+  EXPECT_TRUE(std::equal(Expected.begin(), Expected.end(), Symbols->begin() + static_cast<long>(Abbrev.Raw)));
+}
+
 TEST(SymbolFile, ALinkThatIsNotTheImagesIsRefusedByItsFirstDifference) {
   const Bytes Link = Slurp(MODULE_SYMBOLS_LINK), Image = Slurp(MODULE_IMAGE);
   const SectionPlace Text = FindSection(Image, ".text");
