@@ -231,13 +231,13 @@ std::vector<std::uint8_t> WithFileHeader(const Guid16 &Name, std::uint8_t Type, 
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildPeim(const PeimSpec &Spec) {
-  const bool IsTeImage = Spec.Image.size() >= 2 && ReadLe16(Spec.Image.data()) == te::kSignature;
+std::vector<std::uint8_t> BuildPeim(const PeimContents &Peim) {
+  const bool IsTeImage = Peim.Image.size() >= 2 && ReadLe16(Peim.Image.data()) == te::kSignature;
   std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
-  Append(VersionPayload, Utf16(Spec.Version));
-  const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, Spec.Depex),
-                                                Section(IsTeImage ? section::kTe : section::kPe32, Spec.Image),
-                                                Section(section::kUserInterface, Utf16(Spec.UiName)),
+  Append(VersionPayload, Utf16(Peim.Version));
+  const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, Peim.Depex),
+                                                Section(IsTeImage ? section::kTe : section::kPe32, Peim.Image),
+                                                Section(section::kUserInterface, Utf16(Peim.UiName)),
                                                 Section(section::kVersion, VersionPayload)};
   std::vector<std::uint8_t> Body;
   for (const std::vector<std::uint8_t> &Each : Sections) {
@@ -247,7 +247,7 @@ std::vector<std::uint8_t> BuildPeim(const PeimSpec &Spec) {
     }
     Append(Body, Each);
   }
-  return WithFileHeader(Spec.Name, firmware_file::kTypePeim, Body);
+  return WithFileHeader(Peim.Name, firmware_file::kTypePeim, Body);
 }
 
 std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,

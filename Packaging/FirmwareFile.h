@@ -81,13 +81,13 @@ std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header);
 
 // A PEIM file: dependency expression, PE32 or TE (the image byte for byte,
 // its section type by its form), user interface and version, in this order.
-struct PeimSpec {
+struct PeimContents {
   Guid16 Name;
   std::vector<std::uint8_t> Depex;
   std::vector<std::uint8_t> Image;
   std::string UiName, Version;
 };
-std::vector<std::uint8_t> BuildPeim(const PeimSpec &Spec);
+std::vector<std::uint8_t> BuildPeim(const PeimContents &Peim);
 
 // A pad file (type 0xF0) of Size bytes, header included, its data the erase value.
 std::vector<std::uint8_t> BuildPadFile(std::size_t Size);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "SymbolFile.h"
 
 namespace {
@@ -43,9 +44,7 @@ int main(int Argc, char **Argv) {
     std::fprintf(stderr, "pe-symbols: %s for %s: %s\n", Argv[1], Argv[2], Error.c_str());
     return 1;
   }
-  std::ofstream Out(Argv[3], std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Symbols->data()), static_cast<std::streamsize>(Symbols->size()));
-  if (!Out) {
+  if (!WriteFileBytes(Argv[3], *Symbols)) {
     std::fprintf(stderr, "pe-symbols: cannot write %s\n", Argv[3]);
     return 1;
   }

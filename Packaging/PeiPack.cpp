@@ -9,18 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "FirmwareFile.h"
 #include "ImageForms.h"
-
-namespace {
-
-bool WriteFile(const std::string &Path, const std::vector<std::uint8_t> &Bytes) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-  return static_cast<bool>(Out);
-}
-
-}  // namespace
 
 int main(int Argc, char **Argv) {
   if (Argc != 5 && Argc != 6) {
@@ -34,14 +25,14 @@ int main(int Argc, char **Argv) {
     return 1;
   }
   const std::vector<std::uint8_t> File = BuildPeimFile(Image, "SocPreInit", Argv[2]);
-  if (!WriteFile(Argv[3], File) || !WriteFile(Argv[4], BuildVolume(File))) {
+  if (!WriteFileBytes(Argv[3], File) || !WriteFileBytes(Argv[4], BuildVolume(File))) {
     std::fprintf(stderr, "pei-pack: cannot write %s or %s\n", Argv[3], Argv[4]);
     return 1;
   }
   if (Argc == 6) {
     std::string Error;
     const auto Te = ToTe(Image, Error);
-    if (!Te || !WriteFile(Argv[5], *Te)) {
+    if (!Te || !WriteFileBytes(Argv[5], *Te)) {
       std::fprintf(stderr, "pei-pack: %s: no TE form: %s\n", Argv[1], Te ? "cannot write it" : Error.c_str());
       return 1;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "RomImage.h"
 
 namespace {
@@ -56,9 +57,7 @@ int main(int Argc, char **Argv) {
     std::fprintf(stderr, "pei-rom: %s\n", Error.c_str());
     return 1;
   }
-  std::ofstream Out(Argv[1], std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Rom->data()), static_cast<std::streamsize>(Rom->size()));
-  if (!Out) {
+  if (!WriteFileBytes(Argv[1], *Rom)) {
     std::fprintf(stderr, "pei-rom: cannot write %s\n", Argv[1]);
     return 1;
   }

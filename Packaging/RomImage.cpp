@@ -22,22 +22,22 @@ std::optional<Bytes> TeOf(const Bytes &Image, std::string &Error) {
 
 // The PEIM built twice: once to find where its image lands in flash, then
 // with the image rebased there (the file's layout does not change).
-std::optional<Bytes> PlacedPeim(PeimSpec Spec, std::size_t Offset, RomFile &Row, std::string &Error) {
-  const Bytes Draft = BuildPeim(Spec);
+std::optional<Bytes> PlacedPeim(PeimContents Peim, std::size_t Offset, RomFile &Row, std::string &Error) {
+  const Bytes Draft = BuildPeim(Peim);
   const auto File = ParseFirmwareFile(Draft, 0, Draft.size(), Error);
   if (!File || File->FindImage() == nullptr) {
     return std::nullopt;
   }
   // The section's payload follows its 4-byte header.
   Row.ImageAddress = static_cast<std::uint32_t>(kRomBase + Offset + File->FindImage()->Offset + 4);
-  auto Rebased = RebaseImage(Spec.Image, Row.ImageAddress, Error);
+  auto Rebased = RebaseImage(Peim.Image, Row.ImageAddress, Error);
   if (!Rebased) {
-    Error = Spec.UiName + ": " + Error;
+    Error = Peim.UiName + ": " + Error;
     return std::nullopt;
   }
-  Row.ImageBase = static_cast<std::uint32_t>(Row.ImageAddress + te::Size - ReadLe16(&Spec.Image[te::StrippedSize]));
-  Spec.Image = std::move(*Rebased);
-  return BuildPeim(Spec);
+  Row.ImageBase = static_cast<std::uint32_t>(Row.ImageAddress + te::Size - ReadLe16(&Peim.Image[te::StrippedSize]));
+  Peim.Image = std::move(*Rebased);
+  return BuildPeim(Peim);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
     Error = "SocPreInit: " + Error;
     return std::nullopt;
   }
-  std::vector<PeimSpec> Peims = {{kSocPreInitFileGuid, Parts.ModuleDepex, *Module, "SocPreInit", Parts.Version}};
+  std::vector<PeimContents> Peims = {{kSocPreInitFileGuid, Parts.ModuleDepex, *Module, "SocPreInit", Parts.Version}};
   if (!Parts.WithoutBusInfoPei) {
     const auto BusInfo = TeOf(Parts.BusInfoPei, Error);
     if (!BusInfo) {
@@ -61,15 +61,15 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
       return std::nullopt;
     }
     // Depends on nothing: TRUE, END.
-    const PeimSpec Spec{ToGuid16(gBusInfoPeiFileGuid), {depex::kTrue, depex::kEnd}, *BusInfo, "BusInfoPei", Parts.Version};
-    Peims.insert(Parts.ModuleAfterBusInfo ? Peims.begin() : Peims.end(), Spec);
+    const PeimContents Peim{ToGuid16(gBusInfoPeiFileGuid), {depex::kTrue, depex::kEnd}, *BusInfo, "BusInfoPei", Parts.Version};
+    Peims.insert(Parts.ModuleAfterBusInfo ? Peims.begin() : Peims.end(), Peim);
   }
   std::vector<PlacedFile> Files;
   std::size_t Offset = volume::MinHeaderLength;
-  for (const PeimSpec &Spec : Peims) {
+  for (const PeimContents &Peim : Peims) {
     RomFile Row;
-    Row.Name = Spec.UiName;
-    auto File = PlacedPeim(Spec, Offset, Row, Error);
+    Row.Name = Peim.UiName;
+    auto File = PlacedPeim(Peim, Offset, Row, Error);
     if (!File) {
       return std::nullopt;
     }

@@ -48,12 +48,11 @@ GdbRelay::~GdbRelay() {
 
 bool GdbRelay::Listen(const std::string &ListenPath, const std::string &Target, std::string &Error) {
   QemuPath = Target;
-  sockaddr_un Address;
-  if (!AddressOf(ListenPath, Address) || !AddressOf(Target, Address)) {
+  sockaddr_un Address, QemuAddress;
+  if (!AddressOf(Target, QemuAddress) || !AddressOf(ListenPath, Address)) {
     Error = "the gdb socket's path is too long: " + ListenPath;
     return false;
   }
-  AddressOf(ListenPath, Address);
   Listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (Listener < 0 || bind(Listener, reinterpret_cast<const sockaddr *>(&Address), sizeof Address) != 0 ||
       listen(Listener, 1) != 0) {

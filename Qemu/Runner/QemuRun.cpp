@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "FileBytes.h"
 #include "FirmwareFile.h"
 #include "GdbRelay.h"
 #include "RomImage.h"
@@ -290,12 +291,6 @@ std::uint32_t ModuleBaseInRom(const std::string &Path) {
   return 0;
 }
 
-bool WriteBytes(const std::string &Path, const std::vector<std::uint8_t> &Bytes) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-  return static_cast<bool>(Out);
-}
-
 // SocPreInit.rom around the module, in Folder: the module rebased into the
 // volume with BusInfoPei, the foundation and the SEC from the parts folder.
 // Empty, with Error set, when a part is missing or does not fit.
@@ -321,7 +316,7 @@ std::string BuildRomFor(const QemuSettings &Settings, const LinkMap &Map, const 
   Parts.WithoutBusInfoPei = Settings.WithoutBusInfoPei;
   const auto Rom = BuildRom(Parts, Layout, Error);
   const std::string RomPath = Folder + "/SocPreInit.rom";
-  if (!Rom || !WriteBytes(RomPath, *Rom)) {
+  if (!Rom || !WriteFileBytes(RomPath, *Rom)) {
     Error = Rom ? "cannot write " + RomPath : Settings.ImagePath + ": " + Error;
     return "";
   }

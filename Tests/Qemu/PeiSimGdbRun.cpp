@@ -91,18 +91,23 @@ bool PeiSimGdbRun::StartCommand(std::vector<std::string> Words, const std::strin
   return ReadUntil(Until, 20);
 }
 
+bool PeiSimGdbRun::ReadSome() {
+  pollfd Wait{Pipe, POLLIN, 0};
+  if (poll(&Wait, 1, 200) <= 0) {
+    return true;
+  }
+  char Buffer[4096];
+  const ssize_t Got = read(Pipe, Buffer, sizeof Buffer);
+  if (Got <= 0) {
+    return false;
+  }
+  Out.append(Buffer, static_cast<std::size_t>(Got));
+  return true;
+}
+
 bool PeiSimGdbRun::ReadUntil(const std::string &Until, int Seconds) {
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-  while (Out.find(Until) == std::string::npos && std::chrono::steady_clock::now() < Deadline) {
-    pollfd Wait{Pipe, POLLIN, 0};
-    if (poll(&Wait, 1, 200) > 0) {
-      char Buffer[4096];
-      const ssize_t Got = read(Pipe, Buffer, sizeof Buffer);
-      if (Got <= 0) {
-        break;
-      }
-      Out.append(Buffer, static_cast<std::size_t>(Got));
-    }
+  while (Out.find(Until) == std::string::npos && std::chrono::steady_clock::now() < Deadline && ReadSome()) {
   }
   return Out.find(Until) != std::string::npos;
 }
@@ -123,19 +128,10 @@ int PeiSimGdbRun::Finish(int Seconds) {
     Input = -1;
   }
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-  for (;;) {
-    pollfd Wait{Pipe, POLLIN, 0};
+  while (ReadSome()) {  // to the end of its output
     if (std::chrono::steady_clock::now() > Deadline) {
       kill(Child, SIGKILL);
       break;
-    }
-    if (poll(&Wait, 1, 200) > 0) {
-      char Buffer[4096];
-      const ssize_t Got = read(Pipe, Buffer, sizeof Buffer);
-      if (Got <= 0) {
-        break;
-      }
-      Out.append(Buffer, static_cast<std::size_t>(Got));
     }
   }
   int Status = 0;

@@ -44,6 +44,9 @@ class PeiSimGdbRun {
   std::string Out;
 
  private:
+  // Takes what output there is within 200 ms; false at its end.
+  bool ReadSome();
+
   int Pipe = -1;
 };
 
