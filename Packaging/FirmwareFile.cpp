@@ -7,13 +7,13 @@
 #include "Layout/Pe32.h"
 #include "Layout/Te.h"
 
-namespace {
-
 std::string Hex(std::uint64_t Value) {
   char Text[24];
   std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
   return Text;
 }
+
+namespace {
 
 void Append(std::vector<std::uint8_t> &Out, const std::vector<std::uint8_t> &More) {
   Out.insert(Out.end(), More.begin(), More.end());

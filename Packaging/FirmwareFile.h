@@ -35,6 +35,9 @@ extern const Guid16 kFfs2Guid;
 // PE32 reader.
 std::string LayoutFaultText(const LAYOUT_FAULT &Fault);
 
+// "0x1F": a value in upper-case hexadecimal, as the packing code's messages write it.
+std::string Hex(std::uint64_t Value);
+
 // --- PEI dependency expressions -----------------------------------------
 
 // The module's expression: PUSH gBusInfoPpiGuid, END. Built here and nowhere else.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "FirmwareFile.h"
 #include "ImageForms.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
@@ -89,12 +90,6 @@ bool TextSites(const Bytes &File, const PE32_INFO &Info, const PE32_SECTION &Tex
     return false;
   }
   return true;
-}
-
-std::string Hex(std::uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%X", Value);
-  return Text;
 }
 
 // The symbol file holds the image's .text: the same bytes, the same
