@@ -2,12 +2,6 @@
 
 #include <cstdio>
 
-std::string Hex(std::uint64_t Value, int Digits) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
-
 std::string EscapeC(std::string_view Bytes) {
   std::string Out;
   for (unsigned char Byte : Bytes) {

@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-std::string Hex(std::uint64_t Value, int Digits);  // "0x" and Digits uppercase digits
+#include "HexText.h"
+
 std::string EscapeC(std::string_view Bytes);       // C escapes: \r \n \" \\ \xNN
 
 class Trace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
+#include "FileBytes.h"
+#include "HexText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
 #include "Layout/Te.h"
@@ -16,12 +16,6 @@ namespace {
 constexpr std::uint64_t kMaxImageFile = 16u << 20;  // 16 MiB: no image of ours is near it
 
 using namespace pe32;
-
-std::string HexText(std::uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 // A name or text from the file: anything but a printable character is shown
 // as '?', so that no message or listing carries control bytes or a line break.
@@ -42,50 +36,57 @@ std::string SectionName(const std::vector<std::uint8_t> &Bytes, std::uint64_t He
 std::string PeFaultText(const LAYOUT_FAULT &F, const std::vector<std::uint8_t> &Bytes) {
   switch (F.Check) {
     case TE_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a TE header (40)";
-    case TE_SIGNATURE: return "no TE signature (" + HexText(F.Value) + ", VZ is 0x5A56)";
+    case TE_SIGNATURE: return "no TE signature (" + Hex(F.Value) + ", VZ is 0x5A56)";
     case TE_STRIPPED_SIZE:
-      return "TE StrippedSize " + HexText(F.Value) + " is out of range (" + HexText(F.Low) + " to " + HexText(F.High) +
+      return "TE StrippedSize " + Hex(F.Value) + " is out of range (" + Hex(F.Low) + " to " + Hex(F.High) +
              ": the PE headers, and no more than puts the first section after the section table)";
     case PE_DOS_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a DOS header (64)";
     case PE_NO_MZ: return "no MZ header";
     case PE_LFANEW:
-      return "e_lfanew " + HexText(F.Value) + " leaves no room for the PE and COFF headers in a file of " +
+      return "e_lfanew " + Hex(F.Value) + " leaves no room for the PE and COFF headers in a file of " +
              std::to_string(F.High) + " bytes";
-    case PE_NO_SIGNATURE: return "no PE signature at e_lfanew " + HexText(F.Value);
+    case PE_NO_SIGNATURE: return "no PE signature at e_lfanew " + Hex(F.Value);
     case PE_OPTIONAL_SIZE:
       return "SizeOfOptionalHeader " + std::to_string(F.Value) +
              (F.Value < F.Low ? " is smaller than a PE32 optional header (96)" : " runs past the end of the file");
-    case PE_MAGIC: return "not a PE32 image (optional header magic " + HexText(F.Value) + ", PE32 is 0x10B)";
+    case PE_MAGIC: return "not a PE32 image (optional header magic " + Hex(F.Value) + ", PE32 is 0x10B)";
     case PE_DIRECTORIES:
       return "NumberOfRvaAndSizes " + std::to_string(F.Value) + " does not fit SizeOfOptionalHeader " +
              std::to_string(F.Low) + " (at most 16)";
-    case PE_SIZE_OF_IMAGE: return "SizeOfImage " + HexText(F.Value) + " is out of range (1 to 16 MiB)";
-    case PE_SIZE_OF_HEADERS: return "SizeOfHeaders " + HexText(F.Value) + " exceeds SizeOfImage or the file";
+    case PE_SIZE_OF_IMAGE: return "SizeOfImage " + Hex(F.Value) + " is out of range (1 to 16 MiB)";
+    case PE_SIZE_OF_HEADERS: return "SizeOfHeaders " + Hex(F.Value) + " exceeds SizeOfImage or the file";
     case PE_ENTRY:
-      return "AddressOfEntryPoint " + HexText(F.Value) + " lies outside the image (SizeOfImage " + HexText(F.High) +
+      return "AddressOfEntryPoint " + Hex(F.Value) + " lies outside the image (SizeOfImage " + Hex(F.High) +
              ")";
     case PE_SECTION_COUNT:
       return "NumberOfSections " + std::to_string(F.Value) +
              (F.Value < F.Low || F.Value > F.High ? " is out of range (1 to 96)"
                                                   : " runs the section table past the end of the file");
     case PE_SECTION_RAW:
-      return "section " + SectionName(Bytes, F.At) + " (PointerToRawData " + HexText(F.Value) + ", SizeOfRawData " +
-             HexText(F.Low) + ") lies beyond the end of the file";
+      return "section " + SectionName(Bytes, F.At) + " (PointerToRawData " + Hex(F.Value) + ", SizeOfRawData " +
+             Hex(F.Low) + ") lies beyond the end of the file";
     case PE_SECTION_VIRTUAL:
-      return "section " + SectionName(Bytes, F.At) + " (VirtualAddress " + HexText(F.Value) +
-             ") lies outside the image (SizeOfImage " + HexText(F.High) + ")";
+      return "section " + SectionName(Bytes, F.At) + " (VirtualAddress " + Hex(F.Value) +
+             ") lies outside the image (SizeOfImage " + Hex(F.High) + ")";
     case PE_RELOC_DIRECTORY:
-      return "base relocation directory (RVA " + HexText(F.Value) + ", size " + HexText(F.Low) +
-             ") runs past SizeOfImage " + HexText(F.High);
-    case PE_RELOC_BLOCK_LOST: return "relocation block at RVA " + HexText(F.Value) + " is in no section's file data";
+      return "base relocation directory (RVA " + Hex(F.Value) + ", size " + Hex(F.Low) +
+             ") runs past SizeOfImage " + Hex(F.High);
+    case PE_RELOC_BLOCK_LOST: return "relocation block at RVA " + Hex(F.Value) + " is in no section's file data";
     case PE_RELOC_BLOCK_CUT:
-      return "relocation block at RVA " + HexText(F.Value) + " is cut off by the end of the file";
+      return "relocation block at RVA " + Hex(F.Value) + " is cut off by the end of the file";
     case PE_RELOC_BLOCK_SIZE:
-      return "relocation block at RVA " + HexText(F.Low) + " has SizeOfBlock " + HexText(F.Value) + " (8 to " +
-             HexText(F.High) + ", even)";
+      return "relocation block at RVA " + Hex(F.Low) + " has SizeOfBlock " + Hex(F.Value) + " (8 to " +
+             Hex(F.High) + ", even)";
     case PE_RELOC_TARGET:
-      return "HIGHLOW relocation of RVA " + HexText(F.Value) + " lies outside the image (SizeOfImage " +
-             HexText(F.High) + ")";
+      return "HIGHLOW relocation of RVA " + Hex(F.Value) + " lies outside the image (SizeOfImage " +
+             Hex(F.High) + ")";
+    case PE_NOT_IN_PLACE:
+      return "section " + SectionName(Bytes, F.At) + "'s file offset " + Hex(F.Value) + " is not its RVA " + Hex(F.Low);
+    case PE_SECTION_BEYOND_RAW:
+      return "section " + SectionName(Bytes, F.At) + " is larger in memory (" + Hex(F.Value) + " bytes) than in the file (" +
+             Hex(F.Low) + "): its tail would be what follows in flash, not zeros";
+    case PE_IMAGE_BEYOND_FILE:
+      return "SizeOfImage " + Hex(F.Value) + " runs past the RVAs the file holds (" + Hex(F.High) + ")";
     default: return LayoutCheckText(F.Check);
   }
 }
@@ -185,6 +186,9 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
                               Section.VirtualSize, Section.RawOffset, Section.RawSize, Section.LoadedSize,
                               Section.PointerToRawData, Section.Characteristics});
   }
+  if (!CheckExecutesInPlace(File, Size, Info, Fault)) {
+    Image.NotInPlace = PeFaultText(Fault, Image.File);
+  }
   PE32_RELOCATION_CURSOR Cursor{};
   UINT32 Type, Target;
   while (NextPe32Relocation(File, Size, Info, Cursor, Type, Target, Fault)) {
@@ -203,28 +207,9 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   return Image;
 }
 
-bool ReadFileBounded(const std::string &Path, std::vector<std::uint8_t> &Bytes, std::string &Error) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) {
-    Error = "cannot open " + Path;
-    return false;
-  }
-  In.seekg(0, std::ios::end);
-  const std::streamoff Size = In.tellg();
-  In.seekg(0, std::ios::beg);
-  if (Size < 0 || static_cast<std::uint64_t>(Size) > kMaxImageFile) {
-    Error = Path + ": larger than the 16 MiB a module file may be";
-    return false;
-  }
-  Bytes.assign(static_cast<std::size_t>(Size), 0);
-  In.read(reinterpret_cast<char *>(Bytes.data()), Size);
-  Bytes.resize(static_cast<std::size_t>(In.gcount()));
-  return true;
-}
-
 std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error) {
   std::vector<std::uint8_t> Bytes;
-  if (!ReadFileBounded(Path, Bytes, Error)) {
+  if (!ReadFileBytes(Path, Bytes, Error)) {
     return std::nullopt;
   }
   return ParsePeImage(std::move(Bytes), Error);
@@ -266,14 +251,7 @@ std::string SectionFlagsText(std::uint32_t Characteristics) {
   return Text;
 }
 
-bool ExecutesInPlace(const PeImage &Image) {
-  for (const PeSection &Section : Image.Sections) {
-    if (Section.RawSize != 0 && Section.PointerToRawData != Section.VirtualAddress) {
-      return false;
-    }
-  }
-  return true;
-}
+bool ExecutesInPlace(const PeImage &Image) { return Image.NotInPlace.empty(); }
 
 std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   std::vector<std::string> Broken;
@@ -291,7 +269,7 @@ std::vector<std::string> CheckModuleImageContract(const PeImage &Image) {
   Expect(!Image.HighLowRelocations.empty(), "no base relocations");
   Expect(Image.OtherRelocations.empty(), "base relocations other than HIGHLOW");
   Expect(Image.ImportDirectorySize == 0 && Image.Imports.empty(), "has an import table");
-  Expect(ExecutesInPlace(Image), "a section's file offset is not its RVA: it cannot execute in place");
+  Expect(ExecutesInPlace(Image), "it cannot execute in place: " + Image.NotInPlace);
   // Code, constants and variables share the one section: executable and writable.
   using namespace pe32::section_flags;
   const std::uint32_t Merged = kCode | kExecute | kRead | kWrite;

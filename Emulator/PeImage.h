@@ -41,15 +41,12 @@ struct PeImage {
   std::vector<std::uint32_t> HighLowRelocations;  // RVAs of 32-bit absolute addresses
   std::vector<std::string> Imports;               // "dll!symbol"
   std::vector<std::string> OtherRelocations;      // relocation types the loader cannot apply
+  std::string NotInPlace;  // why the file cannot execute in place as it lies; empty when it can
 };
 
 // Parses Bytes; on failure returns nullopt and says why in Error.
 std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string &Error);
 std::optional<PeImage> ReadPeImage(const std::string &Path, std::string &Error);
-
-// Reads a file a user hands a tool, refusing one over 16 MiB (and reading no
-// more than that of it).
-bool ReadFileBounded(const std::string &Path, std::vector<std::uint8_t> &Bytes, std::string &Error);
 
 // The image laid out in memory at LoadBase with its relocations applied.
 std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBase);
@@ -57,8 +54,9 @@ std::vector<std::uint8_t> LayOutImage(const PeImage &Image, std::uint32_t LoadBa
 // Section flags as text: "code, initialized data, execute, read, write".
 std::string SectionFlagsText(std::uint32_t Characteristics);
 
-// True when every section's raw data lies in the file at its RVA: the file
-// runs as it lies in flash, once rebased to where it lies.
+// True when the file runs as it lies in flash, once rebased to where it lies:
+// every section's raw data at its RVA, none larger in memory than in the
+// file, the whole image inside the file (NotInPlace says which does not hold).
 bool ExecutesInPlace(const PeImage &Image);
 
 // The module image's contract. Returns one line for each property that

@@ -1,4 +1,5 @@
 #include "ModuleImageRun.h"
+#include "FileBytes.h"
 
 #include <stdexcept>
 
@@ -68,18 +69,9 @@ LoadBaseRange AcceptedLoadBases(std::uint32_t SizeOfImage) {
   return Range;
 }
 
-std::string SiblingPathFor(const std::string &ImagePath, const char *Extension) {
-  const std::size_t Dot = ImagePath.rfind('.');
-  const std::size_t Slash = ImagePath.rfind('/');
-  const bool HasExtension = Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash);
-  return (HasExtension ? ImagePath.substr(0, Dot) : ImagePath) + Extension;
-}
-
-std::string MapPathFor(const std::string &ImagePath) { return SiblingPathFor(ImagePath, ".map"); }
-
 bool RunModuleImage(VirtualBoard &Board, const ModuleImageRun &Run, ModuleImageStats &Stats, std::string &Error) {
   std::vector<std::uint8_t> Bytes;
-  return ReadFileBounded(Run.ImagePath, Bytes, Error) && RunModuleImageBytes(Board, std::move(Bytes), Run, Stats, Error);
+  return ReadFileBytes(Run.ImagePath, Bytes, Error) && RunModuleImageBytes(Board, std::move(Bytes), Run, Stats, Error);
 }
 
 bool RunModuleImageBytes(VirtualBoard &Board, std::vector<std::uint8_t> Bytes, const ModuleImageRun &Run,

@@ -50,10 +50,4 @@ bool RunModuleImageBytes(VirtualBoard &Board, std::vector<std::uint8_t> Bytes, c
 bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &Image, const LinkMap &Map, const ModuleImageRun &Run,
                           ModuleImageStats &Stats, std::string &Error);
 
-// A file beside an image: ("x/SocPreInit.efi", ".debug") -> "x/SocPreInit.debug".
-std::string SiblingPathFor(const std::string &ImagePath, const char *Extension);
-
-// The link map beside an image: "x/SocPreInit.efi" -> "x/SocPreInit.map".
-std::string MapPathFor(const std::string &ImagePath);
-
 #endif  // HARNESS_MODULE_IMAGE_RUN_H_

@@ -7,12 +7,6 @@
 #include "Layout/Pe32.h"
 #include "Layout/Te.h"
 
-std::string Hex(std::uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
-
 namespace {
 
 void Append(std::vector<std::uint8_t> &Out, const std::vector<std::uint8_t> &More) {
@@ -40,7 +34,17 @@ std::vector<std::uint8_t> Utf16(const std::string &Text) {
   return Out;
 }
 
-std::vector<std::uint8_t> Section(std::uint8_t Type, const std::vector<std::uint8_t> &Payload) {
+// The largest size a 3-byte field holds; a section of exactly this size would
+// read as the extended-size marker, so sections stop one below it.
+constexpr std::size_t kMax24 = 0xFFFFFF;
+
+std::optional<std::vector<std::uint8_t>> Section(std::uint8_t Type, const std::vector<std::uint8_t> &Payload,
+                                                 std::string &Error) {
+  if (Payload.size() >= section::kUseExtendedSize - section::HeaderSize) {
+    Error = "a section of " + Hex(Payload.size() + section::HeaderSize) + " bytes does not fit a section header's size (below " +
+            Hex(section::kUseExtendedSize) + ")";
+    return std::nullopt;
+  }
   std::vector<std::uint8_t> Out(section::HeaderSize);
   WriteLe(&Out[section::Size], 3, Payload.size() + section::HeaderSize);
   Out[section::Type] = Type;
@@ -216,7 +220,13 @@ std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header) {
 namespace {
 
 // A file header before Body: name, type, size, state, header checksum; no file checksum.
-std::vector<std::uint8_t> WithFileHeader(const Guid16 &Name, std::uint8_t Type, const std::vector<std::uint8_t> &Body) {
+std::optional<std::vector<std::uint8_t>> WithFileHeader(const Guid16 &Name, std::uint8_t Type,
+                                                        const std::vector<std::uint8_t> &Body, std::string &Error) {
+  if (Body.size() > kMax24 - firmware_file::HeaderSize) {
+    Error = "a file of " + Hex(Body.size() + firmware_file::HeaderSize) + " bytes does not fit a file header's size (at most " +
+            Hex(kMax24) + ")";
+    return std::nullopt;
+  }
   std::vector<std::uint8_t> File(firmware_file::HeaderSize, 0);
   Append(File, Body);
   PutGuid(File, firmware_file::Name, Name);
@@ -231,39 +241,49 @@ std::vector<std::uint8_t> WithFileHeader(const Guid16 &Name, std::uint8_t Type, 
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildPeim(const PeimContents &Peim) {
+std::optional<std::vector<std::uint8_t>> BuildPeim(const PeimContents &Peim, std::string &Error) {
   const bool IsTeImage = Peim.Image.size() >= 2 && ReadLe16(Peim.Image.data()) == te::kSignature;
   std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
   Append(VersionPayload, Utf16(Peim.Version));
-  const std::vector<std::uint8_t> Sections[] = {Section(section::kPeiDepex, Peim.Depex),
-                                                Section(IsTeImage ? section::kTe : section::kPe32, Peim.Image),
-                                                Section(section::kUserInterface, Utf16(Peim.UiName)),
-                                                Section(section::kVersion, VersionPayload)};
+  const std::pair<std::uint8_t, std::vector<std::uint8_t>> Sections[] = {
+      {section::kPeiDepex, Peim.Depex},
+      {IsTeImage ? section::kTe : section::kPe32, Peim.Image},
+      {section::kUserInterface, Utf16(Peim.UiName)},
+      {section::kVersion, VersionPayload}};
   std::vector<std::uint8_t> Body;
-  for (const std::vector<std::uint8_t> &Each : Sections) {
+  for (const auto &[Type, Payload] : Sections) {
+    const auto Each = Section(Type, Payload, Error);
+    if (!Each) {
+      return std::nullopt;
+    }
     // Each section 4-aligned from the start of the file, whose header is 24 bytes.
     while ((firmware_file::HeaderSize + Body.size()) % section::kAlignment != 0) {
       Body.push_back(0);
     }
-    Append(Body, Each);
+    Append(Body, *Each);
   }
-  return WithFileHeader(Peim.Name, firmware_file::kTypePeim, Body);
+  return WithFileHeader(Peim.Name, firmware_file::kTypePeim, Body, Error);
 }
 
-std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
-                                        const std::string &Version) {
-  return BuildPeim({kSocPreInitFileGuid, ModuleDependencyExpression(), Pe32, Name, Version});
+std::optional<std::vector<std::uint8_t>> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
+                                                       const std::string &Version, std::string &Error) {
+  return BuildPeim({kSocPreInitFileGuid, ModuleDependencyExpression(), Pe32, Name, Version}, Error);
 }
 
-std::vector<std::uint8_t> BuildPadFile(std::size_t Size) {
+std::optional<std::vector<std::uint8_t>> BuildPadFile(std::size_t Size, std::string &Error) {
+  if (Size < firmware_file::HeaderSize) {
+    Error = "a pad file of " + std::to_string(Size) + " bytes has no room for its header";
+    return std::nullopt;
+  }
   Guid16 Name;
   Name.fill(firmware_file::kErased);  // a pad file's name says nothing
   return WithFileHeader(Name, firmware_file::kTypePad,
-                        std::vector<std::uint8_t>(Size - firmware_file::HeaderSize, firmware_file::kErased));
+                        std::vector<std::uint8_t>(Size - firmware_file::HeaderSize, firmware_file::kErased), Error);
 }
 
-std::vector<std::uint8_t> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data) {
-  return WithFileHeader(Name, firmware_file::kTypeRaw, Data);
+std::optional<std::vector<std::uint8_t>> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data,
+                                                      std::string &Error) {
+  return WithFileHeader(Name, firmware_file::kTypeRaw, Data, Error);
 }
 
 namespace {
@@ -317,9 +337,25 @@ std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_
   return File;
 }
 
-std::vector<std::uint8_t> BuildVolumeOf(const std::vector<PlacedFile> &Files, std::size_t Length) {
+std::optional<std::vector<std::uint8_t>> BuildVolumeOf(const std::vector<PlacedFile> &Files, std::size_t Length,
+                                                       std::string &Error) {
   constexpr std::size_t kHeaderLength = volume::MinHeaderLength;
+  if (Length > UINT32_MAX - kVolumeBlockSize) {
+    Error = "a volume of " + Hex(Length) + " bytes";
+    return std::nullopt;
+  }
   const std::size_t Blocks = (Length + kVolumeBlockSize - 1) / kVolumeBlockSize;
+  std::size_t Free = kHeaderLength;  // where the next file may start
+  for (const PlacedFile &Each : Files) {
+    if (Each.Offset < Free || Each.Offset % volume::kFileAlignment != 0 || Each.Offset > Blocks * kVolumeBlockSize ||
+        Each.Bytes.size() > Blocks * kVolumeBlockSize - Each.Offset) {
+      Error = "a file of " + Hex(Each.Bytes.size()) + " bytes at " + Hex(Each.Offset) +
+              " is not 8-aligned after the one before it, or runs past the volume's " + Hex(Blocks * kVolumeBlockSize) +
+              " bytes";
+      return std::nullopt;
+    }
+    Free = Each.Offset + Each.Bytes.size();
+  }
   std::vector<std::uint8_t> Volume(Blocks * kVolumeBlockSize, firmware_file::kErased);  // free space at the erase value
   std::fill(Volume.begin(), Volume.begin() + kHeaderLength, 0);
   PutGuid(Volume, volume::FileSystemGuid, kFfs2Guid);
@@ -337,9 +373,9 @@ std::vector<std::uint8_t> BuildVolumeOf(const std::vector<PlacedFile> &Files, st
   return Volume;
 }
 
-std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File) {
+std::optional<std::vector<std::uint8_t>> BuildVolume(const std::vector<std::uint8_t> &File, std::string &Error) {
   static_assert(volume::MinHeaderLength % volume::kFileAlignment == 0, "the file follows the header at an 8-byte boundary");
-  return BuildVolumeOf({{volume::MinHeaderLength, File}}, volume::MinHeaderLength + File.size());
+  return BuildVolumeOf({{volume::MinHeaderLength, File}}, volume::MinHeaderLength + File.size(), Error);
 }
 
 std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t> &Bytes, std::string &Error) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "Layout/Depex.h"
 #include "Layout/FirmwareFile.h"
 #include "Layout/FirmwareVolume.h"
@@ -34,9 +35,6 @@ extern const Guid16 kFfs2Guid;
 // Size 0x10 is out of range (0x18 to 0x1FB8)". PE32 faults are worded by the
 // PE32 reader.
 std::string LayoutFaultText(const LAYOUT_FAULT &Fault);
-
-// "0x1F": a value in upper-case hexadecimal, as the packing code's messages write it.
-std::string Hex(std::uint64_t Value);
 
 // --- PEI dependency expressions -----------------------------------------
 
@@ -82,6 +80,10 @@ struct FirmwareFile {
 // checksum and the state are not counted).
 std::uint8_t FileHeaderChecksum(const std::vector<std::uint8_t> &Header);
 
+// The builders write sizes into the 3-byte fields of file and section
+// headers: a file or section that does not fit one (16 MiB and more) is
+// refused with Error set, never written with its size cut.
+
 // A PEIM file: dependency expression, PE32 or TE (the image byte for byte,
 // its section type by its form), user interface and version, in this order.
 struct PeimContents {
@@ -90,18 +92,20 @@ struct PeimContents {
   std::vector<std::uint8_t> Image;
   std::string UiName, Version;
 };
-std::vector<std::uint8_t> BuildPeim(const PeimContents &Peim);
+std::optional<std::vector<std::uint8_t>> BuildPeim(const PeimContents &Peim, std::string &Error);
 
-// A pad file (type 0xF0) of Size bytes, header included, its data the erase value.
-std::vector<std::uint8_t> BuildPadFile(std::size_t Size);
+// A pad file (type 0xF0) of Size bytes, header included (at least 24), its
+// data the erase value.
+std::optional<std::vector<std::uint8_t>> BuildPadFile(std::size_t Size, std::string &Error);
 
 // A raw file (type 0x01, no sections) holding Data.
-std::vector<std::uint8_t> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data);
+std::optional<std::vector<std::uint8_t>> BuildRawFile(const Guid16 &Name, const std::vector<std::uint8_t> &Data,
+                                                      std::string &Error);
 
 // The module's PEIM file: its name, its expression, the image, user interface
 // Name and version Version.
-std::vector<std::uint8_t> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
-                                        const std::string &Version);
+std::optional<std::vector<std::uint8_t>> BuildPeimFile(const std::vector<std::uint8_t> &Pe32, const std::string &Name,
+                                                       const std::string &Version, std::string &Error);
 
 // A file at Bytes[At..]: its header, its checksums and its sections; Limit is
 // where the file must end at the latest. Null with Error on a fault.
@@ -118,17 +122,19 @@ std::optional<FirmwareFile> ParseFileNamedAsModule(const std::vector<std::uint8_
 constexpr std::uint32_t kVolumeBlockSize = 0x1000;
 
 // A volume of 4 KiB blocks (FFS2, erase polarity 1), at least Length bytes,
-// with each file at its offset (8-aligned, after the header); free space
-// holds the erase value.
+// with each file at its offset; free space holds the erase value. Refused
+// (Error set) when a file is not 8-aligned after the header, overlaps the one
+// before it or runs past the volume.
 struct PlacedFile {
   std::size_t Offset;
   std::vector<std::uint8_t> Bytes;
 };
-std::vector<std::uint8_t> BuildVolumeOf(const std::vector<PlacedFile> &Files, std::size_t Length);
+std::optional<std::vector<std::uint8_t>> BuildVolumeOf(const std::vector<PlacedFile> &Files, std::size_t Length,
+                                                       std::string &Error);
 
 // A volume of 4 KiB blocks (FFS2, erase polarity 1) holding the file; free
 // space holds the erase value.
-std::vector<std::uint8_t> BuildVolume(const std::vector<std::uint8_t> &File);
+std::optional<std::vector<std::uint8_t>> BuildVolume(const std::vector<std::uint8_t> &File, std::string &Error);
 
 struct FirmwareVolume {
   Guid16 FileSystem{};

@@ -6,8 +6,6 @@
 // Exit status: 0 written; 1 a file cannot be read or written, or they do not
 // match; 2 usage.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,12 +16,6 @@ namespace {
 
 constexpr std::size_t kMaxFile = 64u << 20;
 
-bool ReadFile(const char *Path, std::vector<std::uint8_t> &Bytes) {
-  std::ifstream In(Path, std::ios::binary);
-  Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-  return In.good() || In.eof();
-}
-
 }  // namespace
 
 int main(int Argc, char **Argv) {
@@ -32,20 +24,24 @@ int main(int Argc, char **Argv) {
     return 2;
   }
   std::vector<std::uint8_t> Link, Image;
+  std::string Error;
   for (const auto &[Path, Bytes] : {std::pair{Argv[1], &Link}, std::pair{Argv[2], &Image}}) {
-    if (!ReadFile(Path, *Bytes) || Bytes->empty() || Bytes->size() > kMaxFile) {
-      std::fprintf(stderr, "pe-symbols: %s: cannot be read, is empty or is larger than 64 MiB\n", Path);
+    if (!ReadFileBytes(Path, *Bytes, Error, kMaxFile)) {
+      std::fprintf(stderr, "pe-symbols: %s\n", Error.c_str());
+      return 1;
+    }
+    if (Bytes->empty()) {
+      std::fprintf(stderr, "pe-symbols: %s: empty\n", Path);
       return 1;
     }
   }
-  std::string Error;
   const auto Symbols = MakeSymbolFile(Link, Image, Error);
   if (!Symbols) {
     std::fprintf(stderr, "pe-symbols: %s for %s: %s\n", Argv[1], Argv[2], Error.c_str());
     return 1;
   }
-  if (!WriteFileBytes(Argv[3], *Symbols)) {
-    std::fprintf(stderr, "pe-symbols: cannot write %s\n", Argv[3]);
+  if (!WriteFileBytes(Argv[3], *Symbols, Error)) {
+    std::fprintf(stderr, "pe-symbols: %s\n", Error.c_str());
     return 1;
   }
   return 0;

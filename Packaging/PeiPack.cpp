@@ -1,11 +1,11 @@
 // pei-pack: wraps the module image into its PEIM file and that into a
-// firmware volume. Same input, same bytes: nothing of the build's time or
-// place goes in.
-// and, given OUT.te, writes the image's TE form (as linked, base 0) too.
+// firmware volume and, given OUT.te, writes the image's TE form (as linked,
+// base 0) too. Same input, same bytes: nothing of the build's time or place
+// goes in.
 // Usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv [OUT.te]
+// Exit status: 0 written; 1 the image cannot be read or packed, or an output
+// cannot be written (nothing is written then); 2 usage.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,24 +18,33 @@ int main(int Argc, char **Argv) {
     std::fprintf(stderr, "usage: pei-pack IMAGE.efi VERSION OUT.ffs OUT.fv [OUT.te]\n");
     return 2;
   }
-  std::ifstream In(Argv[1], std::ios::binary);
-  const std::vector<std::uint8_t> Image((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  if (Image.size() < 2 || Image[0] != 'M' || Image[1] != 'Z' || Image.size() > 0xFFFF00) {
-    std::fprintf(stderr, "pei-pack: %s is not a PE32 image of at most 16 MiB\n", Argv[1]);
+  std::vector<std::uint8_t> Image;
+  std::string Error;
+  if (!ReadFileBytes(Argv[1], Image, Error)) {
+    std::fprintf(stderr, "pei-pack: %s\n", Error.c_str());
     return 1;
   }
-  const std::vector<std::uint8_t> File = BuildPeimFile(Image, "SocPreInit", Argv[2]);
-  if (!WriteFileBytes(Argv[3], File) || !WriteFileBytes(Argv[4], BuildVolume(File))) {
-    std::fprintf(stderr, "pei-pack: cannot write %s or %s\n", Argv[3], Argv[4]);
+  PE32_INFO Info;
+  if (KindOfFirmware(Image) != "image" || !ReadImageHeaders(Image, Info, Error) || Info.TeHeaderSize != 0) {
+    std::fprintf(stderr, "pei-pack: %s: not a PE32 image: %s\n", Argv[1], Error.empty() ? "a TE image" : Error.c_str());
     return 1;
   }
-  if (Argc == 6) {
-    std::string Error;
-    const auto Te = ToTe(Image, Error);
-    if (!Te || !WriteFileBytes(Argv[5], *Te)) {
-      std::fprintf(stderr, "pei-pack: %s: no TE form: %s\n", Argv[1], Te ? "cannot write it" : Error.c_str());
-      return 1;
-    }
+  const auto File = BuildPeimFile(Image, "SocPreInit", Argv[2], Error);
+  const auto Te = File && Argc == 6 ? ToTe(Image, Error) : std::nullopt;
+  if (!File || (Argc == 6 && !Te)) {
+    std::fprintf(stderr, "pei-pack: %s: %s\n", Argv[1], Error.c_str());
+    return 1;
+  }
+  // Every output is checked before any is written.
+  const auto Volume = BuildVolume(*File, Error);
+  if (!Volume) {
+    std::fprintf(stderr, "pei-pack: %s: %s\n", Argv[1], Error.c_str());
+    return 1;
+  }
+  if (!WriteFileBytes(Argv[3], *File, Error) || !WriteFileBytes(Argv[4], *Volume, Error) ||
+      (Te && !WriteFileBytes(Argv[5], *Te, Error))) {
+    std::fprintf(stderr, "pei-pack: %s\n", Error.c_str());
+    return 1;
   }
   return 0;
 }

@@ -10,6 +10,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kSecSize = 256;
+constexpr std::uint32_t kResetVector = kSecSize - 16;  // the processor's first instruction, at 4 GiB - 16
+constexpr std::size_t kMaxOptionsText = 255;          // what the foundation's options buffer holds
 
 std::size_t Align8(std::size_t Value) { return (Value + 7) & ~static_cast<std::size_t>(7); }
 
@@ -23,8 +25,12 @@ std::optional<Bytes> TeOf(const Bytes &Image, std::string &Error) {
 // The PEIM built twice: once to find where its image lands in flash, then
 // with the image rebased there (the file's layout does not change).
 std::optional<Bytes> PlacedPeim(PeimContents Peim, std::size_t Offset, RomFile &Row, std::string &Error) {
-  const Bytes Draft = BuildPeim(Peim);
-  const auto File = ParseFirmwareFile(Draft, 0, Draft.size(), Error);
+  const std::optional<Bytes> Draft = BuildPeim(Peim, Error);
+  if (!Draft) {
+    Error = Peim.UiName + ": " + Error;
+    return std::nullopt;
+  }
+  const auto File = ParseFirmwareFile(*Draft, 0, Draft->size(), Error);
   if (!File || File->FindImage() == nullptr) {
     return std::nullopt;
   }
@@ -37,15 +43,33 @@ std::optional<Bytes> PlacedPeim(PeimContents Peim, std::size_t Offset, RomFile &
   }
   Row.ImageBase = static_cast<std::uint32_t>(Row.ImageAddress + te::Size - ReadLe16(&Peim.Image[te::StrippedSize]));
   Peim.Image = std::move(*Rebased);
-  return BuildPeim(Peim);
+  return BuildPeim(Peim, Error);
 }
 
 }  // namespace
 
+std::optional<std::string> WatchOptions(const LinkMap &Map, std::string &Error) {
+  std::string Options;
+  for (const auto &[Key, Symbol] : {std::pair{"sink", "_SerialWrite"}, std::pair{"halt", "_HaltProcessor"}}) {
+    const std::optional<std::uint32_t> Rva = Map.Rva(Symbol);
+    if (!Rva) {
+      Error = std::string("no ") + Symbol + " in the link map: the foundation could not watch it";
+      return std::nullopt;
+    }
+    Options += (Options.empty() ? "" : " ") + std::string(Key) + "=" + Hex(*Rva, 8);
+  }
+  return Options;
+}
+
 std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layout, std::string &Error) {
   Layout.clear();
-  if (Parts.Sec.size() > kSecSize || Parts.Sec.size() < 4) {
-    Error = "the SEC is not 4 to 256 bytes";
+  if (Parts.Sec.size() > kSecSize || Parts.Sec.size() <= kResetVector) {
+    Error = "the SEC is " + std::to_string(Parts.Sec.size()) + " bytes: its reset vector lies at byte " +
+            std::to_string(kResetVector) + " and it may be at most " + std::to_string(kSecSize);
+    return std::nullopt;
+  }
+  if (Parts.Foundation.empty()) {
+    Error = "the foundation is empty";
     return std::nullopt;
   }
   const auto Module = TeOf(Parts.Module, Error);
@@ -81,6 +105,11 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
   }
   // The options follow a first word, as the foundation's parser takes them.
   std::string OptionsText = "SocPreInit.rom " + Parts.Options;
+  if (OptionsText.size() > kMaxOptionsText) {
+    Error = "the options (" + std::to_string(OptionsText.size()) + " bytes) are longer than the " +
+            std::to_string(kMaxOptionsText) + " the foundation reads";
+    return std::nullopt;
+  }
 
   // The volume top file: the foundation (padded to 8 bytes), then the SEC
   // (padded to 256 with its reset vector last), ending the volume.
@@ -91,30 +120,39 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
   WriteLe(Sec.data(), 4, FoundationSize);  // SecFoundationSize: what the SEC copies from below itself
   Sec.resize(kSecSize, 0);  // linked at 4 GiB - 256; its reset vector's jump is in its last 16 bytes
   Top.insert(Top.end(), Sec.begin(), Sec.end());
-  const Bytes TopFile = BuildRawFile(ToGuid16(gVolumeTopFileGuid), Top);
+  const std::optional<Bytes> TopFile = BuildRawFile(ToGuid16(gVolumeTopFileGuid), Top, Error);
   const std::size_t OptionsSize = firmware_file::HeaderSize + OptionsText.size();
-  if (TopFile.size() > kRomSize || kRomSize - TopFile.size() < Align8(Offset + OptionsSize)) {
+  if (!TopFile || TopFile->size() > kRomSize || kRomSize - TopFile->size() < Align8(Offset + OptionsSize)) {
     Error = "the ROM's files do not fit in " + std::to_string(kRomSize) + " bytes";
     return std::nullopt;
   }
-  const std::size_t TopOffset = kRomSize - TopFile.size();
+  const std::size_t TopOffset = kRomSize - TopFile->size();
   // Files follow one another up to the volume top file: a pad file (its data
   // the erase value) fills the space between. A gap too small for a pad
   // file's header goes to the options as trailing spaces.
   std::size_t Gap = TopOffset - Align8(Offset + OptionsSize);
   if (Gap > 0 && Gap < firmware_file::HeaderSize) {
-    OptionsText.append(Gap, ' ');
+    OptionsText.append(Gap, ' ');  // trailing blanks: the foundation stops reading at its limit
     Gap = 0;
   }
-  Files.push_back({Offset, BuildRawFile(ToGuid16(gRomOptionsFileGuid), Bytes(OptionsText.begin(), OptionsText.end()))});
+  const std::optional<Bytes> OptionsFile =
+      BuildRawFile(ToGuid16(gRomOptionsFileGuid), Bytes(OptionsText.begin(), OptionsText.end()), Error);
+  if (!OptionsFile) {
+    return std::nullopt;
+  }
+  Files.push_back({Offset, *OptionsFile});
   Layout.push_back({"options", static_cast<std::uint32_t>(Offset), static_cast<std::uint32_t>(Files.back().Bytes.size())});
   Offset = Align8(Offset + Files.back().Bytes.size());
   if (Gap > 0) {
-    Files.push_back({Offset, BuildPadFile(Gap)});
+    const std::optional<Bytes> Pad = BuildPadFile(Gap, Error);
+    if (!Pad) {
+      return std::nullopt;
+    }
+    Files.push_back({Offset, *Pad});
     Layout.push_back({"pad", static_cast<std::uint32_t>(Offset), static_cast<std::uint32_t>(Gap)});
   }
-  Files.push_back({TopOffset, TopFile});
+  Files.push_back({TopOffset, *TopFile});
   Layout.push_back({"volume top file (foundation and SEC)", static_cast<std::uint32_t>(TopOffset),
-                    static_cast<std::uint32_t>(TopFile.size())});
-  return BuildVolumeOf(Files, kRomSize);
+                    static_cast<std::uint32_t>(TopFile->size())});
+  return BuildVolumeOf(Files, kRomSize, Error);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FirmwareFile.h"
+#include "LinkMap.h"
 
 inline constexpr std::uint32_t kRomSize = 0x10000;
 inline constexpr std::uint32_t kRomBase = 0xFFFF0000;  // where QEMU maps a 64 KiB -bios file
@@ -36,6 +37,12 @@ struct RomFile {
   std::uint32_t Offset = 0, Size = 0;
   std::uint32_t ImageAddress = 0, ImageBase = 0;
 };
+
+// The options that tell the foundation where the module's SerialWrite and
+// HaltProcessor lie ("sink=0x000008AD halt=0x0000089D", RVAs), from its link
+// map; nothing, with Error set, when the map lacks either (the foundation
+// would watch nothing).
+std::optional<std::string> WatchOptions(const LinkMap &Map, std::string &Error);
 
 // The ROM, or nothing with Error set (an image that cannot be converted or
 // rebased, or parts that do not fit).

@@ -222,10 +222,13 @@ std::optional<std::uint32_t> TextRva(const Bytes &Image, std::string &Error) {
 
 std::optional<std::uint32_t> SymbolOffset(const Bytes &SymbolFile, const Bytes &Image, std::uint32_t ImageBase,
                                           std::string &Error) {
-  const std::optional<std::uint32_t> SymbolText = TextRva(SymbolFile, Error);
-  const std::optional<std::uint32_t> ImageText = SymbolText ? TextRva(Image, Error) : std::nullopt;
-  if (!ImageText) {
+  PE32_INFO SymbolInfo, ImageInfo;
+  PE32_SECTION SymbolText, ImageText;
+  if (!ReadText(SymbolFile, "the symbol file", SymbolInfo, SymbolText, Error) ||
+      !ReadText(Image, "the image", ImageInfo, ImageText, Error)) {
     return std::nullopt;
   }
-  return ImageBase + *ImageText - *SymbolText;
+  // The symbol file's addresses are its own image base plus RVAs: the offset
+  // takes its .text from where the symbol file put it to where the image's lies.
+  return ImageBase + ImageText.VirtualAddress - (SymbolInfo.ImageBase + SymbolText.VirtualAddress);
 }

@@ -34,7 +34,8 @@ bool SymbolFileDescribes(const std::vector<std::uint8_t> &SymbolFile, const std:
 std::optional<std::uint32_t> TextRva(const std::vector<std::uint8_t> &Image, std::string &Error);
 
 // The offset gdb adds to the symbol file's addresses (add-symbol-file FILE -o
-// OFFSET) when the image's RVA 0 lies at ImageBase.
+// OFFSET) when the image's RVA 0 lies at ImageBase: whatever base the symbol
+// file was linked at, its .text lands where the image's .text lies.
 std::optional<std::uint32_t> SymbolOffset(const std::vector<std::uint8_t> &SymbolFile, const std::vector<std::uint8_t> &Image,
                                           std::uint32_t ImageBase, std::string &Error);
 

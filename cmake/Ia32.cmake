@@ -36,9 +36,6 @@ set(IA32_SYMBOL_LINK_FLAGS /debug:dwarf /mllvm:-exception-model=dwarf /Brepro)
 set(IA32_OPTIMIZE -Oz)
 set(SOC_IA32_DEBUG_OPTIMIZE "" CACHE STRING "Also build Debug/SocPreInit.efi at this optimisation (-O0, -Og, -O1)")
 
-# The post-link steps that compact the headers and make the symbol file (host tools).
-add_subdirectory(${CMAKE_SOURCE_DIR}/Tools/PeCompact ${CMAKE_BINARY_DIR}/Tools/PeCompact)
-
 # _ia32_objects(<out-var> <object folder> <extra flags> <sources...>)
 function(_ia32_objects out_var folder extra)
   set(include_flags)

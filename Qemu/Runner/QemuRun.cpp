@@ -232,7 +232,7 @@ struct StopSignals {
 std::vector<std::uint8_t> ModuleImageOf(const std::string &Path, std::vector<std::uint8_t> &Depex, bool &Bare,
                                         std::string &Error) {
   std::vector<std::uint8_t> Bytes;
-  if (!ReadFileBounded(Path, Bytes, Error)) {
+  if (!ReadFileBytes(Path, Bytes, Error)) {
     return {};
   }
   const std::string Kind = KindOfFirmware(Bytes);
@@ -279,7 +279,7 @@ std::string RefusalOf(const QemuSettings &Settings) {
 std::uint32_t ModuleBaseInRom(const std::string &Path) {
   std::vector<std::uint8_t> Bytes;
   std::string Error;
-  const auto Volume = ReadFileBounded(Path, Bytes, Error) && Bytes.size() >= kRomSize
+  const auto Volume = ReadFileBytes(Path, Bytes, Error) && Bytes.size() >= kRomSize
                           ? ParseFirmwareVolume(std::vector<std::uint8_t>(Bytes.end() - kRomSize, Bytes.end()), Error)
                           : std::nullopt;
   for (const FirmwareFile &File : Volume ? Volume->Files : std::vector<FirmwareFile>{}) {
@@ -304,20 +304,27 @@ std::string BuildRomFor(const QemuSettings &Settings, const LinkMap &Map, const 
   for (const auto &[Name, Into] : {std::pair<const char *, std::vector<std::uint8_t> *>{"BusInfoPei.efi", &Parts.BusInfoPei},
                                    {"Foundation.bin", &Parts.Foundation},
                                    {"Sec.bin", &Parts.Sec}}) {
-    if (!ReadFileBounded(Settings.RomPartsFolder + "/" + Name, *Into, Error)) {
+    if (!ReadFileBytes(Settings.RomPartsFolder + "/" + Name, *Into, Error)) {
       Error = "the ROM's parts: " + Error;
       return "";
     }
   }
-  Parts.Options = "sink=" + Hex(Map.Rva("_SerialWrite").value_or(0), 8) +
-                  " halt=" + Hex(Map.Rva("_HaltProcessor").value_or(0), 8);
+  const std::optional<std::string> Watch = WatchOptions(Map, Error);
+  if (!Watch) {
+    Error = Settings.ImagePath + ": " + Error;
+    return "";
+  }
+  Parts.Options = *Watch;
   Parts.Version = "0";
   Parts.ModuleAfterBusInfo = Settings.ModuleAfterBusInfo;
   Parts.WithoutBusInfoPei = Settings.WithoutBusInfoPei;
   const auto Rom = BuildRom(Parts, Layout, Error);
   const std::string RomPath = Folder + "/SocPreInit.rom";
-  if (!Rom || !WriteFileBytes(RomPath, *Rom)) {
-    Error = Rom ? "cannot write " + RomPath : Settings.ImagePath + ": " + Error;
+  if (!Rom) {
+    Error = Settings.ImagePath + ": " + Error;
+    return "";
+  }
+  if (!WriteFileBytes(RomPath, *Rom, Error)) {
     return "";
   }
   return RomPath;
@@ -339,7 +346,7 @@ std::string GdbCommandFor(const QemuSettings &Settings, const std::string &Socke
   std::string Error;
   const std::vector<std::uint8_t> Image = ModuleImageOf(Settings.ImagePath, Depex, Bare, Error);
   std::optional<std::uint32_t> Offset;
-  if (!Image.empty() && ReadFileBounded(SymbolPath, Symbols, Error) && SymbolFileDescribes(Symbols, Image, Error)) {
+  if (!Image.empty() && ReadFileBytes(SymbolPath, Symbols, Error) && SymbolFileDescribes(Symbols, Image, Error)) {
     Offset = SymbolOffset(Symbols, Image, ModuleBase, Error);
   }
   if (!Offset) {

@@ -87,9 +87,10 @@ TEST(ImageForms, TheTeFormAndRebasedFormsRunAsThePe32Does) {
 }
 
 TEST(ImageForms, APeimFileCarriesTheTeImageAndTheParsersFindIt) {
-  const Bytes File = BuildPeimFile(Slurp(ARTIFACT_TE), "SocPreInit", "0.9.0");
+  std::string Error;
+  const Bytes File = *BuildPeimFile(Slurp(ARTIFACT_TE), "SocPreInit", "0.9.0", Error);
   const std::string FfsPath = WriteWithMap("te.ffs", File);
-  const std::string FvPath = WriteWithMap("te.fv", BuildVolume(File));
+  const std::string FvPath = WriteWithMap("te.fv", *BuildVolume(File, Error));
   const CommandResult Reference = PeiSim({"run", "--image", MODULE_IMAGE});
   for (const std::string &Path : {FfsPath, FvPath}) {
     SCOPED_TRACE(Path);

@@ -108,11 +108,12 @@ TEST(Packaging, HeaderChecksumsMatchTheKnownVectors) {
   EXPECT_EQ(FileHeaderChecksum(Header), 0x2C);
   // FFS2, FvLength 0x2000, attributes 0x0004FEFF, one run of two 4 KiB blocks:
   // the volume header checksum is 0xC6CD.
-  const std::vector<std::uint8_t> Volume = BuildVolume(BuildPeimFile(Slurp(MODULE_IMAGE), "SocPreInit", "0.9.0"));
-  ASSERT_EQ(Volume.size(), 0x2000u);
-  EXPECT_EQ(Volume[0x32] | Volume[0x33] << 8, 0xC6CD);
   std::string Error;
-  EXPECT_TRUE(ParseFirmwareVolume(Volume, Error)) << Error;
+  const auto Volume = BuildVolume(*BuildPeimFile(Slurp(MODULE_IMAGE), "SocPreInit", "0.9.0", Error), Error);
+  ASSERT_TRUE(Volume) << Error;
+  ASSERT_EQ(Volume->size(), 0x2000u);
+  EXPECT_EQ((*Volume)[0x32] | (*Volume)[0x33] << 8, 0xC6CD);
+  EXPECT_TRUE(ParseFirmwareVolume(*Volume, Error)) << Error;
 }
 
 TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {

@@ -200,7 +200,7 @@ TEST(SymbolFile, PeSymbolsSaysWhatIsWrongAndWritesNothing) {
   const std::string Out = ScratchPath("out.debug");
   const CommandResult Missing = RunCommandLine(PE_SYMBOLS_PATH, {ScratchPath("none"), MODULE_IMAGE, Out});
   EXPECT_EQ(Missing.Exit, 1);
-  EXPECT_NE(Missing.Err.find("none: cannot be read"), std::string::npos) << Missing.Err;
+  EXPECT_NE(Missing.Err.find("none: cannot be opened"), std::string::npos) << Missing.Err;
   const CommandResult Other = RunCommandLine(PE_SYMBOLS_PATH, {MODULE_SYMBOLS_LINK, DEBUG_LEVEL_IMAGE, Out});
   EXPECT_EQ(Other.Exit, 1);
   EXPECT_NE(Other.Err.find("pe-symbols: " MODULE_SYMBOLS_LINK " for " DEBUG_LEVEL_IMAGE ": the DWARF link's .text"),

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "FileBytes.h"
 #include "Commands.h"
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
@@ -12,12 +13,6 @@
 #include "PeImage.h"
 
 namespace {
-
-std::string Hex32(std::uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%08X", Value);
-  return Text;
-}
 
 // The symbol at Rva in the link map beside the image, if there is one.
 std::string SymbolAt(const std::string &ImagePath, std::uint32_t Rva) {
@@ -48,26 +43,26 @@ ExitStatus InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, c
   }
   std::string Out;
   Out += "image: " + Name + " (" + std::to_string(Image->File.size()) + " bytes)\n";
-  Out += "machine: 0x" + Hex32(Image->Machine).substr(6) + (Image->Machine == 0x14C ? " (IA-32)" : "") + "\n";
-  Out += Image->Te ? "format: TE (StrippedSize " + Hex32(Image->StrippedSize) + ")\n" : std::string("format: PE32\n");
+  Out += "machine: 0x" + Hex(Image->Machine, 8).substr(6) + (Image->Machine == 0x14C ? " (IA-32)" : "") + "\n";
+  Out += Image->Te ? "format: TE (StrippedSize " + Hex(Image->StrippedSize, 8) + ")\n" : std::string("format: PE32\n");
   Out += "subsystem: " + std::to_string(Image->Subsystem) +
          (Image->Subsystem == 11 ? " (EFI boot service driver)" : "") + "\n";
   if (!Image->Te) {  // a TE header carries no alignments
     Out += "section alignment: " + std::to_string(Image->SectionAlignment) + "\n";
     Out += "file alignment: " + std::to_string(Image->FileAlignment) + "\n";
   }
-  Out += "image base: " + Hex32(Image->ImageBase) + "\n";
+  Out += "image base: " + Hex(Image->ImageBase, 8) + "\n";
   Out += "size of image: " + std::to_string(Image->SizeOfImage) + "\n";
   const std::string Entry = SymbolAt(MapBeside, Image->EntryPoint);
-  Out += "entry point: " + Hex32(Image->EntryPoint) + (Entry.empty() ? "" : " (" + Entry + ")") + "\n";
+  Out += "entry point: " + Hex(Image->EntryPoint, 8) + (Entry.empty() ? "" : " (" + Entry + ")") + "\n";
   Out += "sections: " + std::to_string(Image->Sections.size()) + "\n";
   for (const PeSection &Section : Image->Sections) {
-    Out += "  " + Section.Name + " rva " + Hex32(Section.VirtualAddress) + " size " +
+    Out += "  " + Section.Name + " rva " + Hex(Section.VirtualAddress, 8) + " size " +
            std::to_string(Section.VirtualSize) + " raw " + std::to_string(Section.RawSize) + " flags " +
-           Hex32(Section.Characteristics) + " (" + SectionFlagsText(Section.Characteristics) + ")\n";
+           Hex(Section.Characteristics, 8) + " (" + SectionFlagsText(Section.Characteristics) + ")\n";
   }
   Out += std::string("executes in place: ") +
-         (!ExecutesInPlace(*Image) ? "no (a section's file offset is not its RVA)"
+         (!ExecutesInPlace(*Image) ? "no (" + Image->NotInPlace + ")"
           : Image->Te              ? "yes (every section lies at its RVA - StrippedSize + 40)"
                                    : "yes (every section's file offset is its RVA)") +
          "\n";
@@ -93,11 +88,6 @@ ExitStatus InspectPe(const std::string &Name, std::vector<std::uint8_t> Bytes, c
   return Broken.empty() ? ExitStatus::Success : ExitStatus::Failed;
 }
 
-std::string HexText(std::uint64_t Value, int Digits) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 const char *SectionName(std::uint8_t Type) {
   switch (Type) {
@@ -121,14 +111,14 @@ std::string Utf16Text(const std::vector<std::uint8_t> &Bytes, std::size_t From) 
 // A file's header, checksums and sections; then its PE32 through InspectPe.
 ExitStatus InspectFile(const std::string &Name, const FirmwareFile &File, const std::string &Indent) {
   std::printf("%sfile %s: type %s%s, size %u, attributes %s, state %s\n", Indent.c_str(), GuidText(File.Name).c_str(),
-              HexText(File.Type, 2).c_str(), File.Type == firmware_file::kTypePeim ? " (PEIM)" : "", File.Size,
-              HexText(File.Attributes, 2).c_str(), HexText(File.State, 2).c_str());
-  std::printf("%s  header checksum %s: ok; file checksum %s: %s\n", Indent.c_str(), HexText(File.HeaderChecksum, 2).c_str(),
-              HexText(File.FileChecksum, 2).c_str(), (File.Attributes & firmware_file::kAttributeChecksum) != 0 ? "ok" : "not used (0xAA)");
+              Hex(File.Type, 2).c_str(), File.Type == firmware_file::kTypePeim ? " (PEIM)" : "", File.Size,
+              Hex(File.Attributes, 2).c_str(), Hex(File.State, 2).c_str());
+  std::printf("%s  header checksum %s: ok; file checksum %s: %s\n", Indent.c_str(), Hex(File.HeaderChecksum, 2).c_str(),
+              Hex(File.FileChecksum, 2).c_str(), (File.Attributes & firmware_file::kAttributeChecksum) != 0 ? "ok" : "not used (0xAA)");
   ExitStatus Status = ExitStatus::Success;
   for (const FirmwareSection &Section : File.Sections) {
-    std::printf("%s  section at %s: %s (%s), %zu bytes\n", Indent.c_str(), HexText(Section.Offset, 4).c_str(),
-                SectionName(Section.Type), HexText(Section.Type, 2).c_str(), Section.Payload.size());
+    std::printf("%s  section at %s: %s (%s), %zu bytes\n", Indent.c_str(), Hex(Section.Offset, 4).c_str(),
+                SectionName(Section.Type), Hex(Section.Type, 2).c_str(), Section.Payload.size());
     if (Section.Type == section::kPeiDepex) {
       const DepexResult Depex = EvaluateDependencyExpression(Section.Payload, {});
       if (!Depex.Valid) {
@@ -164,7 +154,7 @@ ExitStatus InspectCommand(const std::vector<std::string> &Args) {
   }
   std::vector<std::uint8_t> Bytes;
   std::string Error;
-  if (!ReadFileBounded(Args[0], Bytes, Error)) {
+  if (!ReadFileBytes(Args[0], Bytes, Error)) {
     std::fprintf(stderr, "pei-sim: %s\n", Error.c_str());
     return ExitStatus::Failed;
   }
@@ -181,9 +171,9 @@ ExitStatus InspectCommand(const std::vector<std::string> &Args) {
     std::printf("volume: %s (%zu bytes)\n", Args[0].c_str(), Bytes.size());
     std::printf("  file system %s%s, FvLength %llu, attributes %s (erase polarity %d), header length %u\n",
                 GuidText(Volume->FileSystem).c_str(), Volume->FileSystem == kFfs2Guid ? " (FFS2)" : "",
-                static_cast<unsigned long long>(Volume->Length), HexText(Volume->Attributes, 8).c_str(),
+                static_cast<unsigned long long>(Volume->Length), Hex(Volume->Attributes, 8).c_str(),
                 (Volume->Attributes & volume::kErasePolarity) != 0 ? 1 : 0, Volume->HeaderLength);
-    std::printf("  header checksum %s: ok; revision %u; block map", HexText(Volume->Checksum, 4).c_str(), Volume->Revision);
+    std::printf("  header checksum %s: ok; revision %u; block map", Hex(Volume->Checksum, 4).c_str(), Volume->Revision);
     for (const auto &[Count, Length] : Volume->Blocks) {
       std::printf(" %u x %u", Count, Length);
     }

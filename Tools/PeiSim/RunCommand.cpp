@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ExitStatus.h"
+#include "FileBytes.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "HostRun.h"
@@ -22,7 +23,7 @@ namespace {
 bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool IgnoreDepex, ModuleImageStats &Stats,
                           std::string &Error) {
   std::vector<std::uint8_t> Bytes;
-  if (!ReadFileBounded(Run.ImagePath, Bytes, Error)) {
+  if (!ReadFileBytes(Run.ImagePath, Bytes, Error)) {
     return false;
   }
   const std::string Kind = KindOfFirmware(Bytes);

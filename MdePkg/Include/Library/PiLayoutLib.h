@@ -62,6 +62,10 @@ enum LAYOUT_CHECK : UINT32 {
   PE_RELOC_BLOCK_CUT, // Value: the block's RVA (cut off by the end of the file)
   PE_RELOC_BLOCK_SIZE,// Value: SizeOfBlock; Low: the block's RVA; High: room in the directory
   PE_RELOC_TARGET,    // Value: the target RVA; High: SizeOfImage
+  // An image that executes in place (CheckExecutesInPlace). At: the section header.
+  PE_NOT_IN_PLACE,    // Value: PointerToRawData; Low: VirtualAddress
+  PE_SECTION_BEYOND_RAW, // Value: VirtualSize; Low: SizeOfRawData
+  PE_IMAGE_BEYOND_FILE,  // Value: SizeOfImage; High: the end of the RVAs the file holds
   // TE image (its sections, relocations and entry are checked as PE32's).
   TE_CUT,             // Value: the file's size
   TE_SIGNATURE,       // Value: the signature found
@@ -190,6 +194,13 @@ struct PE32_RELOCATION_CURSOR {
 // directory (Fault.Check is LAYOUT_OK) or on a fault.
 BOOLEAN NextPe32Relocation(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, PE32_RELOCATION_CURSOR &Cursor,
                            UINT32 &Type, UINT32 &TargetRva, LAYOUT_FAULT &Fault);
+
+// An image that runs as it lies in the file (in flash), once rebased to where
+// it lies: every section's raw data at its RVA (for TE, as the section header
+// counts file offsets), no section larger in memory than in the file (its
+// tail would be whatever follows in flash, not zeros) and the whole image
+// inside the file. Each section is read as ReadPe32Section does.
+BOOLEAN CheckExecutesInPlace(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, LAYOUT_FAULT &Fault);
 
 // The file offset of an RVA through the section that holds it (or the headers).
 BOOLEAN Pe32FileOffset(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, UINT32 Rva, UINT32 &Offset);

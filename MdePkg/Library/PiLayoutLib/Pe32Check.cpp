@@ -127,6 +127,28 @@ BOOLEAN ReadPe32Section(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, 
   return true;
 }
 
+BOOLEAN CheckExecutesInPlace(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, LAYOUT_FAULT &Fault) {
+  PE32_SECTION Section;
+  for (UINT32 Index = 0; Index < Image.NumberOfSections; Index++) {
+    if (!ReadPe32Section(File, Size, Image, Index, Section, Fault)) {
+      return false;
+    }
+    if (Section.RawSize != 0 && Section.PointerToRawData != Section.VirtualAddress) {
+      return Refuse(Fault, PE_NOT_IN_PLACE, Section.HeaderOffset, Section.PointerToRawData, Section.VirtualAddress);
+    }
+    if (Section.VirtualSize > Section.RawSize) {
+      return Refuse(Fault, PE_SECTION_BEYOND_RAW, Section.HeaderOffset, Section.VirtualSize, Section.RawSize);
+    }
+  }
+  // The file holds the RVAs up to its size plus the headers a TE header stands for.
+  const UINT64 Covered = static_cast<UINT64>(Size) + Image.StrippedSize - Image.TeHeaderSize;
+  if (Image.SizeOfImage > Covered) {
+    return Refuse(Fault, PE_IMAGE_BEYOND_FILE, Image.OptionalOffset, Image.SizeOfImage, 0, Covered);
+  }
+  Fault = {LAYOUT_OK, 0, 0, 0, 0, 0};
+  return true;
+}
+
 BOOLEAN Pe32FileOffset(const UINT8 *File, UINT32 Size, const PE32_INFO &Image, UINT32 Rva, UINT32 &Offset) {
   using namespace pe32;
   for (UINT32 Index = 0; Index < Image.NumberOfSections; Index++) {

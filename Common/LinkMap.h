@@ -1,6 +1,7 @@
-// Symbol addresses from an lld-link map file.
-#ifndef EMULATOR_LINK_MAP_H_
-#define EMULATOR_LINK_MAP_H_
+// Symbol addresses from an lld-link map file: what the emulator watches, the
+// ROM builder hands the foundation and the tools name routines by.
+#ifndef COMMON_LINK_MAP_H_
+#define COMMON_LINK_MAP_H_
 
 #include <cstdint>
 #include <map>
@@ -28,6 +29,15 @@ struct LinkMap {
 // A readable name for a linked symbol: "?ParseDirective@?A0x...@@..." -> "ParseDirective".
 std::string RoutineName(const std::string &Linked);
 
+// The map's symbols and parts; nothing, with Error naming the map, when it
+// cannot be read or names no symbol at all.
+std::optional<LinkMap> ParseLinkMap(const std::string &Text, const std::string &Path, std::string &Error);
 std::optional<LinkMap> ReadLinkMap(const std::string &Path, std::string &Error);
 
-#endif  // EMULATOR_LINK_MAP_H_
+// A file beside an image: ("x/SocPreInit.efi", ".debug") -> "x/SocPreInit.debug".
+std::string SiblingPathFor(const std::string &ImagePath, const char *Extension);
+
+// The link map beside an image: "x/SocPreInit.efi" -> "x/SocPreInit.map".
+std::string MapPathFor(const std::string &ImagePath);
+
+#endif  // COMMON_LINK_MAP_H_
