@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "HexText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
 #include "Layout/Te.h"
@@ -71,7 +72,7 @@ std::optional<std::vector<std::uint8_t>> RebaseImage(std::vector<std::uint8_t> I
   const auto Size = static_cast<UINT32>(Image.size());
   PE32_RELOCATION_CURSOR Cursor{};
   LAYOUT_FAULT Fault;
-  UINT32 Type, Target, Site;
+  UINT32 Type, Target, Site, Applied = 0;
   while (NextPe32Relocation(Image.data(), Size, Info, Cursor, Type, Target, Fault)) {
     if (Type != pe32::relocation_block::kHighLow || !Pe32FileOffset(Image.data(), Size, Info, Target, Site) ||
         Site + 4ull > Image.size()) {
@@ -80,9 +81,16 @@ std::optional<std::vector<std::uint8_t>> RebaseImage(std::vector<std::uint8_t> I
       return std::nullopt;
     }
     WriteLe(&Image[Site], 4, ReadLe32(&Image[Site]) + Delta);
+    Applied++;
   }
   if (Fault.Check != LAYOUT_OK) {
     Error = LayoutCheckText(Fault.Check);
+    return std::nullopt;
+  }
+  // Without relocations only the image base would move, and every absolute
+  // address inside would still point where the image was linked.
+  if (Applied == 0 && Delta != 0) {
+    Error = "no base relocations: the image cannot be moved from " + Hex(Info.ImageBase, 8) + " to " + Hex(Base, 8);
     return std::nullopt;
   }
   if (IsTe(Image)) {

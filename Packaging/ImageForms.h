@@ -23,7 +23,8 @@ std::optional<std::vector<std::uint8_t>> ToTe(const std::vector<std::uint8_t> &P
 
 // A PE32 or TE image rebased to run with its first byte at Address: every
 // HIGHLOW site moved by the change of base, and the image base set. An image
-// with another kind of relocation is refused.
+// with another kind of relocation, a site that does not lie whole in the
+// file, or no relocations at all while its base moves is refused.
 std::optional<std::vector<std::uint8_t>> RebaseImage(std::vector<std::uint8_t> Image, std::uint32_t Address,
                                                      std::string &Error);
 

@@ -32,7 +32,14 @@ int main(int Argc, char **Argv) {
   }
   // The map first: a build that stops between the two leaves no image
   // newer than its map.
-  if ((Moved && !WriteFileText(Argv[4], *Moved, Error)) || !WriteFileBytes(Argv[2], Compacted->Image, Error)) {
+  if (Moved && !WriteFileText(Argv[4], *Moved, Error)) {
+    std::fprintf(stderr, "pe-compact: %s\n", Error.c_str());
+    return 1;
+  }
+  if (!WriteFileBytes(Argv[2], Compacted->Image, Error)) {
+    if (Moved) {
+      std::remove(Argv[4]);  // all outputs or none
+    }
     std::fprintf(stderr, "pe-compact: %s\n", Error.c_str());
     return 1;
   }

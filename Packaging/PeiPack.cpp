@@ -41,10 +41,19 @@ int main(int Argc, char **Argv) {
     std::fprintf(stderr, "pei-pack: %s: %s\n", Argv[1], Error.c_str());
     return 1;
   }
-  if (!WriteFileBytes(Argv[3], *File, Error) || !WriteFileBytes(Argv[4], *Volume, Error) ||
-      (Te && !WriteFileBytes(Argv[5], *Te, Error))) {
-    std::fprintf(stderr, "pei-pack: %s\n", Error.c_str());
-    return 1;
+  // All outputs or none: what was written goes again when a later write fails.
+  std::vector<std::pair<const char *, const std::vector<std::uint8_t> *>> Outputs = {{Argv[3], &*File}, {Argv[4], &*Volume}};
+  if (Te) {
+    Outputs.push_back({Argv[5], &*Te});
+  }
+  for (std::size_t Index = 0; Index < Outputs.size(); Index++) {
+    if (!WriteFileBytes(Outputs[Index].first, *Outputs[Index].second, Error)) {
+      for (std::size_t Written = 0; Written < Index; Written++) {
+        std::remove(Outputs[Written].first);
+      }
+      std::fprintf(stderr, "pei-pack: %s\n", Error.c_str());
+      return 1;
+    }
   }
   return 0;
 }

@@ -162,16 +162,22 @@ bool PlainNames(Bytes &File, std::string &Error) {
   std::size_t At = Abbrev.RawOffset;
   const std::size_t End = At + Abbrev.LoadedSize;
   std::uint32_t Code, Tag, Attribute, Form, Ignored;
+  // Every abbreviation ends inside the section: a code, a tag, the children
+  // flag, then attribute and form pairs up to a pair of zeros.
+  bool Cut = false;
   while (At < End) {
     if (!SkipLeb(File, At, End, Code)) {
+      Cut = true;
       break;
     }
     if (Code == 0) {
       continue;  // the end of one unit's table
     }
-    if (!SkipLeb(File, At, End, Tag) || At++ >= End) {  // and the children flag
+    if (!SkipLeb(File, At, End, Tag) || At >= End) {  // and the children flag
+      Cut = true;
       break;
     }
+    At++;
     for (;;) {
       const std::size_t AttributeAt = At;
       if (!SkipLeb(File, At, End, Attribute) || !SkipLeb(File, At, End, Form) ||
@@ -187,7 +193,7 @@ bool PlainNames(Bytes &File, std::string &Error) {
       }
     }
   }
-  if (At < End) {
+  if (Cut) {
     Error = "the DWARF abbreviations run past the end of .debug_abbrev";
     return false;
   }

@@ -128,6 +128,24 @@ TEST(SymbolFile, AnImplicitConstantIsSteppedOver) {
   EXPECT_TRUE(std::equal(Expected.begin(), Expected.end(), Symbols->begin() + static_cast<long>(Abbrev.Raw)));
 }
 
+// A base relocation entry of a PE32 file, by its index in the first block.
+struct EntryRef {
+  Bytes &File;
+  std::size_t At;
+  EntryRef &operator^=(std::uint16_t Bits) {
+    WriteLe(&File[At], 2, ReadLe16(&File[At]) ^ Bits);
+    return *this;
+  }
+  EntryRef &operator+=(std::uint16_t Add) {
+    WriteLe(&File[At], 2, ReadLe16(&File[At]) + Add);
+    return *this;
+  }
+};
+EntryRef RelocationEntryOf(Bytes &File, std::size_t Index) {
+  const SectionPlace Reloc = FindSection(File, ".reloc");
+  return {File, Reloc.Raw + pe32::relocation_block::HeaderSize + Index * pe32::relocation_block::EntrySize};
+}
+
 TEST(SymbolFile, ALinkThatIsNotTheImagesIsRefusedByItsFirstDifference) {
   const Bytes Link = Slurp(MODULE_SYMBOLS_LINK), Image = Slurp(MODULE_IMAGE);
   const SectionPlace Text = FindSection(Image, ".text");
@@ -168,6 +186,27 @@ TEST(SymbolFile, ALinkThatIsNotTheImagesIsRefusedByItsFirstDifference) {
       {"an unfinished abbreviation", false, [&](Bytes &B) {
          std::fill(B.begin() + static_cast<long>(Abbrev.Raw + Abbrev.Size - 6), B.begin() + static_cast<long>(Abbrev.Raw + Abbrev.Size), 0x81);
        }, "the DWARF abbreviations run past the end of .debug_abbrev"},
+      // The table cut inside an abbreviation's code, then inside its tag.
+      {"a cut code", false, [&](Bytes &B) {
+         std::fill(B.begin() + static_cast<long>(Abbrev.Raw), B.begin() + static_cast<long>(Abbrev.Raw + Abbrev.Size), 0);
+         B[Abbrev.Raw + Abbrev.Size - 1] = 0x81;
+       }, "the DWARF abbreviations run past the end of .debug_abbrev"},
+      {"a cut tag", false, [&](Bytes &B) {
+         std::fill(B.begin() + static_cast<long>(Abbrev.Raw), B.begin() + static_cast<long>(Abbrev.Raw + Abbrev.Size), 0);
+         B[Abbrev.Raw + Abbrev.Size - 2] = 0x01;
+         B[Abbrev.Raw + Abbrev.Size - 1] = 0x81;
+       }, "the DWARF abbreviations run past the end of .debug_abbrev"},
+      {"a tag without its children flag", false, [&](Bytes &B) {
+         std::fill(B.begin() + static_cast<long>(Abbrev.Raw), B.begin() + static_cast<long>(Abbrev.Raw + Abbrev.Size), 0);
+         B[Abbrev.Raw + Abbrev.Size - 2] = 0x01;
+         B[Abbrev.Raw + Abbrev.Size - 1] = 0x2E;
+       }, "the DWARF abbreviations run past the end of .debug_abbrev"},
+      // Its relocations: one of another kind, and one site moved by a byte
+      // (as many sites as the image's, but not the same places).
+      {"a relocation of another type", false, [&](Bytes &B) { RelocationEntryOf(B, 0) ^= 0x9000; },
+       "the DWARF link: a base relocation of type 10"},
+      {"a site moved", false, [&](Bytes &B) { RelocationEntryOf(B, 0) += 1; },
+       "relocates other places of .text than the image"},
       {"not an image", true, [&](Bytes &B) { B.resize(100); }, "the image: "},
   };
   for (const Case &C : Cases) {
@@ -191,6 +230,20 @@ TEST(SymbolFile, TheOffsetIsTheSameForTheTeForm) {
   EXPECT_EQ(*FromPe, *FromTe);
   EXPECT_EQ(*FromPe, 0xFFFF0000u + FindSection(Image, ".text").Rva - FindSection(Symbols, ".text").Rva);
   EXPECT_FALSE(SymbolOffset(Bytes(64, 0), Image, 0, Error));
+}
+
+// A symbol file linked at another base holds the same code (its addresses
+// moved with its base); the offset then takes that base away again.
+TEST(SymbolFile, ASymbolFileAtAnotherBaseGetsItsOwnOffset) {
+  const Bytes Symbols = Slurp(Beside(MODULE_IMAGE, ".debug")), Image = Slurp(MODULE_IMAGE);
+  std::string Error;
+  const auto Moved = RebaseImage(Symbols, 0x00400000, Error);
+  ASSERT_TRUE(Moved) << Error;
+  EXPECT_TRUE(SymbolFileDescribes(*Moved, Image, Error)) << Error;
+  const auto AtZero = SymbolOffset(Symbols, Image, 0xFFFF0000, Error);
+  const auto AtMoved = SymbolOffset(*Moved, Image, 0xFFFF0000, Error);
+  ASSERT_TRUE(AtZero && AtMoved) << Error;
+  EXPECT_EQ(*AtMoved, *AtZero - 0x00400000u);
 }
 
 TEST(SymbolFile, PeSymbolsSaysWhatIsWrongAndWritesNothing) {
