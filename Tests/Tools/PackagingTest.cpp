@@ -13,6 +13,7 @@
 
 #include "CommandRun.h"
 #include "FirmwareFile.h"
+#include "Layout/LittleEndian.h"
 #include "Scratch.h"
 
 namespace {
@@ -142,7 +143,9 @@ TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {
       {Join({Push(kBusInfoPpiGuid), Push(Other), {depex::kOr, depex::kEnd}}), true, true, "OR; END"},
       {Join({Push(Other), {depex::kNot, depex::kEnd}}), true, true, "NOT; END"},
       {{depex::kTrue, depex::kFalse, depex::kAnd, depex::kEnd}, true, false, "TRUE; FALSE; AND; END"},
-      {{depex::kAnd, depex::kEnd}, false, false, "stack underflow"},
+      {{depex::kAnd, depex::kEnd}, false, false, "AND with 0 value(s) on the stack (stack underflow) at byte 0"},
+      {{depex::kTrue, depex::kOr, depex::kEnd}, false, false, "OR with 1 value(s) on the stack (stack underflow) at byte 1"},
+      {{depex::kNot, depex::kEnd}, false, false, "NOT with an empty stack (stack underflow) at byte 0"},
       {{depex::kTrue, depex::kTrue, depex::kEnd}, false, false, "END with 2 values"},
       {{depex::kTrue}, false, false, "no END"},
       {{depex::kPush, 0xA9, 0x65}, false, false, "truncated GUID at byte 0"},
@@ -158,6 +161,22 @@ TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {
     EXPECT_NE((Result.Valid ? Result.Text : Result.Error).find(Each.Words), std::string::npos)
         << Each.Words << " | " << Result.Text << " | " << Result.Error;
   }
+}
+
+// A fault inside any file is the volume's fault, not only in its last file.
+TEST(Packaging, ASectionFaultInAnEarlierFileIsTheVolumesFault) {
+  std::string Error;
+  const auto File = BuildPeimFile(Slurp(MODULE_IMAGE), "SocPreInit", "1", Error);
+  ASSERT_TRUE(File) << Error;
+  const auto Raw = BuildRawFile(kBusInfoPpiGuid, {1, 2, 3}, Error);
+  ASSERT_TRUE(Raw) << Error;
+  std::vector<std::uint8_t> Broken = *File;
+  WriteLe(&Broken[firmware_file::HeaderSize + section::Size], 3, 3);  // the first section's size below its header
+  const std::size_t Second = (volume::MinHeaderLength + Broken.size() + 7) & ~std::size_t{7};
+  const auto Volume = BuildVolumeOf({{volume::MinHeaderLength, Broken}, {Second, *Raw}}, 0x2000, Error);
+  ASSERT_TRUE(Volume) << Error;
+  EXPECT_FALSE(ParseFirmwareVolume(*Volume, Error));
+  EXPECT_EQ(Error, "file at 0x48: section at file offset 0x18 has size 0x3 (0x4 to 0x1042)");
 }
 
 TEST(Packaging, RunDispatchesAsAPeiDispatcherWould) {
