@@ -1,5 +1,6 @@
 #include "LinkMap.h"
 
+#include <cctype>
 #include <sstream>
 
 #include "FileBytes.h"
@@ -40,11 +41,54 @@ std::optional<std::uint32_t> LinkMap::NextAfter(std::uint32_t Rva) const {
   return Next;
 }
 
-std::string RoutineName(const std::string &Linked) {
-  if (Linked.size() > 1 && Linked[0] == '?') {
-    return Linked.substr(1, Linked.find('@') - 1);
+std::string PlainRoutineName(const std::string &Linked) {
+  if (Linked.size() > 1 && Linked[0] == '_') {
+    return Linked.substr(1);  // a C name
   }
-  return Linked.size() > 1 && Linked[0] == '_' ? Linked.substr(1) : Linked;
+  if (Linked.size() < 2 || Linked[0] != '?' || Linked.rfind("??_", 0) == 0) {
+    return Linked;  // not a C++ name, or the compiler's own data
+  }
+  // "?Name@Scope@Outer@@<type>": the name, then its scopes inward out, up to
+  // "@@". A template's name ("?$Name@<arguments>") ends the walk: its
+  // arguments are not names.
+  std::vector<std::string> Parts;
+  std::size_t At = 1;
+  while (At < Linked.size()) {
+    const std::size_t End = Linked.find('@', At);
+    const std::string Fragment = Linked.substr(At, End == std::string::npos ? std::string::npos : End - At);
+    if (Fragment.empty()) {
+      break;
+    }
+    if (Fragment.rfind("?$", 0) == 0) {
+      Parts.push_back(Fragment.substr(2) + "<...>");
+      break;
+    }
+    if (Fragment.rfind("?A0x", 0) == 0) {
+      Parts.push_back("(anonymous namespace)");
+    } else if (Fragment[0] == '?' || std::isdigit(static_cast<unsigned char>(Fragment[0]))) {
+      break;  // an operator, a nested name or a back reference: the name so far
+    } else {
+      Parts.push_back(Fragment);
+    }
+    if (End == std::string::npos) {
+      break;
+    }
+    At = End + 1;
+  }
+  if (Parts.empty()) {
+    return Linked;
+  }
+  std::string Name = Parts.back();
+  for (std::size_t Index = Parts.size() - 1; Index > 0; Index--) {
+    Name += "::" + Parts[Index - 1];
+  }
+  return Name;
+}
+
+std::string RoutineName(const std::string &Linked) {
+  const std::string Plain = PlainRoutineName(Linked);
+  const std::size_t Scope = Plain.rfind("::");
+  return Scope == std::string::npos ? Plain : Plain.substr(Scope + 2);
 }
 
 std::optional<LinkMap> ParseLinkMap(const std::string &Text, const std::string &Path, std::string &Error) {

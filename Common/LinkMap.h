@@ -26,7 +26,13 @@ struct LinkMap {
   std::optional<std::uint32_t> NextAfter(std::uint32_t Rva) const;
 };
 
-// A readable name for a linked symbol: "?ParseDirective@?A0x...@@..." -> "ParseDirective".
+// A linked symbol as the source names it, scopes included, the way gdb
+// shows it: "_SerialWrite" -> "SerialWrite", "?Convert@?A0x1A2B@@YA..." ->
+// "(anonymous namespace)::Convert", "?Value@?$SOURCE_PATH_STORE@..." ->
+// "SOURCE_PATH_STORE<...>::Value" (template arguments are left out).
+std::string PlainRoutineName(const std::string &Linked);
+
+// Its own name alone: "?ParseDirective@?A0x...@@..." -> "ParseDirective".
 std::string RoutineName(const std::string &Linked);
 
 // The map's symbols and parts; nothing, with Error naming the map, when it

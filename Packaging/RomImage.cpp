@@ -9,8 +9,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kSecSize = 256;
-constexpr std::uint32_t kResetVector = kSecSize - 16;  // the processor's first instruction, at 4 GiB - 16
+using rom_layout::kResetVector;
+using rom_layout::kSecSize;
 constexpr std::size_t kMaxOptionsText = 255;          // what the foundation's options buffer holds
 
 std::size_t Align8(std::size_t Value) { return (Value + 7) & ~static_cast<std::size_t>(7); }
@@ -86,7 +86,7 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
     }
     // Depends on nothing: TRUE, END.
     const PeimContents Peim{ToGuid16(gBusInfoPeiFileGuid), {depex::kTrue, depex::kEnd}, *BusInfo, "BusInfoPei", Parts.Version};
-    Peims.insert(Parts.ModuleAfterBusInfo ? Peims.begin() : Peims.end(), Peim);
+    Peims.insert(Parts.BusInfoPeiFirst ? Peims.begin() : Peims.end(), Peim);
   }
   std::vector<PlacedFile> Files;
   std::size_t Offset = volume::MinHeaderLength;
@@ -117,7 +117,7 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
   Top.resize(Align8(Top.size()), 0);
   const std::uint32_t FoundationSize = static_cast<std::uint32_t>(Top.size());
   Bytes Sec = Parts.Sec;
-  WriteLe(Sec.data(), 4, FoundationSize);  // SecFoundationSize: what the SEC copies from below itself
+  WriteLe(Sec.data() + rom_layout::kSecFoundationSize, 4, FoundationSize);  // what the SEC copies from below itself
   Sec.resize(kSecSize, 0);  // linked at 4 GiB - 256; its reset vector's jump is in its last 16 bytes
   Top.insert(Top.end(), Sec.begin(), Sec.end());
   const std::optional<Bytes> TopFile = BuildRawFile(ToGuid16(gVolumeTopFileGuid), Top, Error);

@@ -1,9 +1,9 @@
-// SocPreInit.rom: one boot firmware volume of 64 KiB that ends at 4 GiB, as
-// QEMU maps a -bios file. In it, in this order: the SocPreInit PEIM (its
-// image in the TE form, rebased to where it lies), BusInfoPei (likewise),
-// the ROM's default options in a raw file, and at the very end the volume
-// top file with the PEI foundation and the SEC, whose last bytes are the
-// reset vector.
+// SocPreInit.rom (its geometry in RomLayout.h): one boot firmware volume of
+// 64 KiB that ends at 4 GiB, as QEMU maps a -bios file. In it, in this
+// order: the SocPreInit PEIM (its image in the TE form, rebased to where it
+// lies), BusInfoPei (likewise), the ROM's default options in a raw file, and
+// at the very end the volume top file with the PEI foundation and the SEC,
+// whose last bytes are the reset vector.
 #ifndef PACKAGING_ROM_IMAGE_H_
 #define PACKAGING_ROM_IMAGE_H_
 
@@ -14,9 +14,10 @@
 
 #include "FirmwareFile.h"
 #include "LinkMap.h"
+#include "RomLayout.h"
 
-inline constexpr std::uint32_t kRomSize = 0x10000;
-inline constexpr std::uint32_t kRomBase = 0xFFFF0000;  // where QEMU maps a 64 KiB -bios file
+using rom_layout::kRomBase;
+using rom_layout::kRomSize;
 
 struct RomParts {
   std::vector<std::uint8_t> Module;      // SocPreInit: a PE32 or TE image
@@ -26,7 +27,7 @@ struct RomParts {
   std::vector<std::uint8_t> Sec;         // at most 256 bytes, ending with the reset vector
   std::string Options;                   // "divisor=3 bus=0 ... sink=0x... halt=0x..."
   std::string Version;
-  bool ModuleAfterBusInfo = false;       // the volume's order the other way round
+  bool BusInfoPeiFirst = false;          // BusInfoPei before the module in the volume (it is after it by default)
   bool WithoutBusInfoPei = false;        // leave it out: nothing installs BUS_INFO_PPI
 };
 

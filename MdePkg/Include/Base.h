@@ -32,6 +32,7 @@ static_assert(sizeof(CHAR16) == 2 && sizeof(UINTN) == 4);
 
 #define EFI_SUCCESS 0x00000000u
 #define EFI_INVALID_PARAMETER 0x80000002u
+#define EFI_OUT_OF_RESOURCES 0x80000009u
 #define EFI_NOT_FOUND 0x8000000Eu
 #define EFI_ERROR(Status) (((Status) & 0x80000000u) != 0)
 

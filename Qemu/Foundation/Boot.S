@@ -115,6 +115,14 @@ DebugTaskEntry:
         iret
         jmp     DebugTaskEntry
 
+// The double-fault task: entered through the task gate of vector 8 on a
+// stack of its own (the faulting one may be past its end); it ends the run.
+        .globl DoubleFaultTaskEntry
+DoubleFaultTaskEntry:
+        call    OnDoubleFault
+5:      hlt
+        jmp     5b
+
 // Every other exception: report the vector and the faulting address, end the run.
         .macro FAULT_STUB vector, has_code
         .globl FaultStub\vector
@@ -132,7 +140,6 @@ FaultStub\vector:
         FAULT_STUB 5, 0
         FAULT_STUB 6, 0
         FAULT_STUB 7, 0
-        FAULT_STUB 8, 1
         FAULT_STUB 10, 1
         FAULT_STUB 11, 1
         FAULT_STUB 12, 1

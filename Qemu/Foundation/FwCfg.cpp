@@ -1,6 +1,6 @@
 #include "FwCfg.h"
 
-#include "Hardware.h"
+#include "PortIo.h"
 
 #define FW_CFG_SELECTOR 0x510  // a 16-bit write selects an item
 #define FW_CFG_DATA 0x511      // each byte read advances
@@ -21,12 +21,12 @@ UINT32 ReadBigEndian(UINT32 Bytes) {
 
 }  // namespace
 
-bool ReadFwCfgFile(const char *Name, char *Buffer, UINT32 Capacity) {
+FW_CFG_READ ReadFwCfgFile(const char *Name, char *Buffer, UINT32 Capacity) {
   OutWord(FW_CFG_SELECTOR, FW_CFG_SIGNATURE);
   const char Signature[4] = {'Q', 'E', 'M', 'U'};
   for (char Expected : Signature) {
     if (InByte(FW_CFG_DATA) != static_cast<UINT8>(Expected)) {
-      return false;  // no fw_cfg device
+      return FW_CFG_ABSENT;  // no fw_cfg device
     }
   }
   OutWord(FW_CFG_SELECTOR, FW_CFG_DIRECTORY);
@@ -42,14 +42,16 @@ bool ReadFwCfgFile(const char *Name, char *Buffer, UINT32 Capacity) {
       Ended = Ended || Name[Index] == 0;
     }
     if (Same && Ended) {
+      if (Size >= Capacity) {
+        return FW_CFG_TOO_LONG;  // cut, the settings would say something else
+      }
       OutWord(FW_CFG_SELECTOR, Select);
-      UINT32 Index = 0;
-      for (; Index < Size && Index + 1 < Capacity; Index++) {
+      for (UINT32 Index = 0; Index < Size; Index++) {
         Buffer[Index] = static_cast<char>(InByte(FW_CFG_DATA));
       }
-      Buffer[Index] = 0;
-      return true;
+      Buffer[Size] = 0;
+      return FW_CFG_READ_WHOLE;
     }
   }
-  return false;
+  return FW_CFG_ABSENT;
 }

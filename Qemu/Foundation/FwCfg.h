@@ -5,8 +5,11 @@
 
 #include "Base.h"
 
-// The file Name's bytes into Buffer, NUL-terminated (at most Capacity - 1 of
-// them); false when there is no such file.
-bool ReadFwCfgFile(const char *Name, char *Buffer, UINT32 Capacity);
+enum FW_CFG_READ { FW_CFG_ABSENT, FW_CFG_READ_WHOLE, FW_CFG_TOO_LONG };
+
+// The file Name's bytes into Buffer, NUL-terminated: FW_CFG_READ_WHOLE when
+// all of them fit in Capacity - 1 bytes, FW_CFG_TOO_LONG (and Buffer
+// untouched) when they do not, FW_CFG_ABSENT when there is no such file.
+FW_CFG_READ ReadFwCfgFile(const char *Name, char *Buffer, UINT32 Capacity);
 
 #endif  // QEMU_FOUNDATION_FW_CFG_H_

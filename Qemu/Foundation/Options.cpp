@@ -1,5 +1,9 @@
 #include "Options.h"
 
+using namespace foundation_protocol;
+
+#define kMaxOptions 64u
+
 namespace {
 
 bool SameWord(const char *Text, UINT32 Length, const char *Word) {
@@ -54,7 +58,7 @@ const char *ParseFoundationOptions(const char *CommandLine, FOUNDATION_OPTIONS &
   while (*At != 0 && *At != ' ') {  // the foundation's own path comes first
     At++;
   }
-  for (UINT32 Count = 0; Count < 64; Count++) {
+  for (UINT32 Count = 0; Count <= kMaxOptions; Count++) {  // one more pass sees the end after the last
     while (*At == ' ') {
       At++;
     }
@@ -75,35 +79,39 @@ const char *ParseFoundationOptions(const char *CommandLine, FOUNDATION_OPTIONS &
     }
     const UINT32 ValueLength = static_cast<UINT32>(At - Value);
     UINT32 Number = 0;
-    if (SameWord(Key, KeyLength, "ppi")) {
-      if (SameWord(Value, ValueLength, "installed")) {
+    if (SameWord(Key, KeyLength, kPpiKey)) {
+      if (SameWord(Value, ValueLength, kPpiInstalled)) {
         Options.Ppi = PPI_INSTALLED;
-      } else if (SameWord(Value, ValueLength, "absent")) {
+      } else if (SameWord(Value, ValueLength, kPpiAbsent)) {
         Options.Ppi = PPI_ABSENT;
-      } else if (ParseNumber(Value, ValueLength, 0xFFFFFFFFu, Number)) {
+      } else if (!ParseNumber(Value, ValueLength, 0xFFFFFFFFu, Number)) {
+        return "bad ppi value";
+      } else if (!EFI_ERROR(Number)) {
+        // LocatePpi would succeed without a PPI: the caller would read a
+        // pointer nobody wrote.
+        return "ppi status is not an error status (bit 31 clear)";
+      } else {
         Options.Ppi = PPI_FAILS;
         Options.PpiStatus = Number;
-      } else {
-        return "bad ppi value";
       }
       continue;
     }
     if (!ParseNumber(Value, ValueLength, 0xFFFFFFFFu, Number)) {
       return "bad number";
     }
-    if (SameWord(Key, KeyLength, "divisor") && Number <= 0xFF) {
+    if (SameWord(Key, KeyLength, kDivisorKey) && Number <= 0xFF) {
       Options.DivisorCode = static_cast<UINT8>(Number);
-    } else if (SameWord(Key, KeyLength, "bus") && Number <= 0xFF) {
+    } else if (SameWord(Key, KeyLength, kBusKey) && Number <= 0xFF) {
       Options.Bus = static_cast<UINT8>(Number);
-    } else if (SameWord(Key, KeyLength, "reg40") && Number <= 0xFF) {
+    } else if (SameWord(Key, KeyLength, kReg40Key) && Number <= 0xFF) {
       Options.Reg40 = static_cast<UINT8>(Number);
-    } else if (SameWord(Key, KeyLength, "release") && Number <= 1) {
+    } else if (SameWord(Key, KeyLength, kReleaseKey) && Number <= 1) {
       Options.ReleaseHalts = Number != 0;
-    } else if (SameWord(Key, KeyLength, "depex") && Number <= 1) {
+    } else if (SameWord(Key, KeyLength, kDepexKey) && Number <= 1) {
       Options.HonourModuleDepex = Number != 0;
-    } else if (SameWord(Key, KeyLength, "sink")) {
+    } else if (SameWord(Key, KeyLength, kSinkKey)) {
       Options.SinkRva = Number;
-    } else if (SameWord(Key, KeyLength, "halt")) {
+    } else if (SameWord(Key, KeyLength, kHaltKey)) {
       Options.HaltRva = Number;
     } else {
       return "unknown option or value out of range";

@@ -2,22 +2,25 @@
 // firmware volume is the ROM itself; its PEIMs run in place, in flash, each
 // once its dependency expression holds, in passes until one dispatches
 // nothing. The options are the ROM's defaults (a raw file in the volume),
-// then what QEMU's fw_cfg file opt/socpreinit/options says.
+// then what QEMU's fw_cfg file says.
 #include "BoardSettingsPpi.h"
+#include "Console.h"
+#include "Foundation.h"
+#include "FoundationProtocol.h"
 #include "FwCfg.h"
 #include "Layout/FirmwareFile.h"
 #include "Layout/Guids.h"
 #include "Layout/Pe32.h"
 #include "Library/PiLayoutLib.h"
-#include "Foundation.h"
-#include "Hardware.h"
+#include "PortIo.h"
+#include "RomLayout.h"
 
-#define ROM_VOLUME_BASE 0xFFFF0000u  // the boot firmware volume: the whole 64 KiB ROM
-#define ROM_VOLUME_SIZE 0x00010000u
 #define MAX_PEIMS 16u
-#define OPTIONS_SIZE 256u
+#define OPTIONS_CAPACITY (foundation_protocol::kMaxOptionsText + 1)
 
 namespace {
+
+using namespace foundation_protocol;
 
 struct PEIM {
   FILE_INFO File;
@@ -28,22 +31,64 @@ struct PEIM {
   bool Te, Done;
 };
 
-const UINT8 *const kRom = reinterpret_cast<const UINT8 *>(ROM_VOLUME_BASE);
+const UINT8 *const kRom = reinterpret_cast<const UINT8 *>(rom_layout::kRomBase);
 PEIM mPeims[MAX_PEIMS];
 UINT32 mPeimCount;
-char mOptionsText[OPTIONS_SIZE];
+char mOptionsText[OPTIONS_CAPACITY];
 UINT64 mResetTsc;  // at the reset vector's first instruction after its jump
 BOARD_SETTINGS_PPI mSettings;
 EFI_PEI_PPI_DESCRIPTOR mSettingsDescriptor;
+UINT32 mModuleStatus;  // what the module's entry returned
+
+// Options refused before the machine is prepared: a line, and QEMU ends.
+[[noreturn]] void RefuseOptions(const char *From, const char *Error) {
+  Print(kErrorKey);
+  Print(" ");
+  Print(From);
+  Print(": ");
+  Print(Error);
+  Print("\n");
+  ExitQemu(kExitFoundationError);
+}
 
 void ParseOptions(const char *From) {
   if (const char *Error = ParseFoundationOptions(mOptionsText, gOptions)) {
-    Print("error ");
-    Print(From);
-    Print(": ");
-    Print(Error);
-    Print("\n");
-    ExitQemu(0);
+    RefuseOptions(From, Error);
+  }
+}
+
+bool IsModule(const UINT8 *Name) {
+  const GUID_BYTES Module = GuidBytes(gSocPreInitFileGuid);
+  return SameGuid(Name, Module.Bytes);
+}
+
+// A PEIM file's dependency expression and image sections, the first of each.
+void ReadPeim(const FILE_INFO &File) {
+  if (mPeimCount == MAX_PEIMS) {
+    Fail("more PEIMs than the foundation keeps", MAX_PEIMS);
+  }
+  PEIM &Peim = mPeims[mPeimCount++];
+  Peim = {File, nullptr, 0, nullptr, 0, false, false};
+  UINT32 Cursor = 0;
+  SECTION_INFO Section;
+  LAYOUT_FAULT Fault;
+  while (NextSection(kRom, File, Cursor, Section, Fault)) {
+    const UINT8 *Payload = kRom + File.At + Section.Offset + Section.HeaderSize;
+    const UINT32 Size = Section.Size - Section.HeaderSize;
+    if (Section.Type == section::kPeiDepex && Peim.Depex == nullptr) {
+      Peim.Depex = Payload;
+      Peim.DepexSize = Size;
+    } else if ((Section.Type == section::kPe32 || Section.Type == section::kTe) && Peim.Image == nullptr) {
+      Peim.Image = Payload;
+      Peim.ImageSize = Size;
+      Peim.Te = Section.Type == section::kTe;
+    }
+  }
+  if (Fault.Check != LAYOUT_OK) {
+    Fail(LayoutCheckText(Fault.Check), rom_layout::kRomBase + File.At);
+  }
+  if (Peim.Image == nullptr) {
+    Fail("a PEIM file without a PE32 or TE section at", rom_layout::kRomBase + File.At);
   }
 }
 
@@ -51,51 +96,30 @@ void ParseOptions(const char *From) {
 void ReadVolume() {
   VOLUME_INFO Volume;
   LAYOUT_FAULT Fault;
-  if (!CheckVolumeHeader(kRom, ROM_VOLUME_SIZE, Volume, Fault)) {
+  if (!CheckVolumeHeader(kRom, rom_layout::kRomSize, Volume, Fault)) {
     Fail(LayoutCheckText(Fault.Check), Fault.Value);
   }
   const GUID_BYTES Options = GuidBytes(gRomOptionsFileGuid);
-  UINT32 FileCursor = 0;
+  UINT32 Cursor = 0;
   FILE_INFO File;
-  while (NextFile(kRom, Volume, FileCursor, File, Fault)) {
+  while (NextFile(kRom, Volume, Cursor, File, Fault)) {
     if (File.Type == firmware_file::kTypeRaw && SameGuid(kRom + File.At, Options.Bytes)) {
+      // Blanks may pad the file past what the foundation reads; nothing else may.
       const UINT32 Length = File.Size - File.HeaderSize;
-      for (UINT32 Index = 0; Index < Length && Index + 1 < OPTIONS_SIZE; Index++) {
-        mOptionsText[Index] = static_cast<char>(kRom[File.At + File.HeaderSize + Index]);
+      for (UINT32 Index = 0; Index < Length; Index++) {
+        const char Character = static_cast<char>(kRom[File.At + File.HeaderSize + Index]);
+        if (Index < kMaxOptionsText) {
+          mOptionsText[Index] = Character;
+        } else if (Character != ' ') {
+          RefuseOptions("the ROM's options", "longer than 255 bytes");
+        }
       }
-      continue;
-    }
-    if (File.Type != firmware_file::kTypePeim) {
-      continue;
-    }
-    if (mPeimCount == MAX_PEIMS) {
-      Fail("more PEIMs than the foundation keeps", MAX_PEIMS);
-    }
-    PEIM &Peim = mPeims[mPeimCount++];
-    Peim = {File, nullptr, 0, nullptr, 0, false, false};
-    UINT32 SectionCursor = 0;
-    SECTION_INFO Section;
-    while (NextSection(kRom, File, SectionCursor, Section, Fault)) {
-      const UINT8 *Payload = kRom + File.At + Section.Offset + Section.HeaderSize;
-      const UINT32 Size = Section.Size - Section.HeaderSize;
-      if (Section.Type == section::kPeiDepex && Peim.Depex == nullptr) {
-        Peim.Depex = Payload;
-        Peim.DepexSize = Size;
-      } else if ((Section.Type == section::kPe32 || Section.Type == section::kTe) && Peim.Image == nullptr) {
-        Peim.Image = Payload;
-        Peim.ImageSize = Size;
-        Peim.Te = Section.Type == section::kTe;
-      }
-    }
-    if (Fault.Check != LAYOUT_OK) {
-      Fail(LayoutCheckText(Fault.Check), File.At);
-    }
-    if (Peim.Image == nullptr) {
-      Fail("a PEIM file without a PE32 or TE section at", ROM_VOLUME_BASE + File.At);
+    } else if (File.Type == firmware_file::kTypePeim) {
+      ReadPeim(File);
     }
   }
   if (Fault.Check != LAYOUT_OK) {
-    Fail(LayoutCheckText(Fault.Check), Fault.At);
+    Fail(LayoutCheckText(Fault.Check), rom_layout::kRomBase + static_cast<UINT32>(Fault.At));
   }
 }
 
@@ -104,6 +128,8 @@ void ReadVolume() {
 // SEC read it at reset.
 void ReportTsc(const char *Name, UINT64 Tsc) {
   Tsc -= mResetTsc;
+  Print(kTscKey);
+  Print(" ");
   Print(Name);
   Print(" ");
   if ((Tsc >> 32) != 0) {
@@ -115,29 +141,31 @@ void ReportTsc(const char *Name, UINT64 Tsc) {
 }
 
 // Calls a PEIM where it lies in flash: its image must have been rebased there
-// and every section must lie at its RVA (nothing is copied or relocated now).
+// and run as it lies (nothing is copied or relocated now).
 void Dispatch(PEIM &Peim) {
   const UINT8 *Name = kRom + Peim.File.At;
   PE32_INFO Info;
   LAYOUT_FAULT Fault;
-  const bool Checked = Peim.Te ? CheckTeHeaders(Peim.Image, Peim.ImageSize, ROM_VOLUME_SIZE, Info, Fault)
-                               : CheckPe32Headers(Peim.Image, Peim.ImageSize, ROM_VOLUME_SIZE, Info, Fault);
+  const bool Checked = Peim.Te ? CheckTeHeaders(Peim.Image, Peim.ImageSize, rom_layout::kRomSize, Info, Fault)
+                               : CheckPe32Headers(Peim.Image, Peim.ImageSize, rom_layout::kRomSize, Info, Fault);
   if (!Checked) {
-    Fail(LayoutCheckText(Fault.Check), Fault.Value);
+    Fail(LayoutCheckText(Fault.Check), static_cast<UINT32>(Fault.Value));
   }
   if (Info.Machine != pe32::kMachineI386) {
     Fail("PEIM machine is not IA-32", Info.Machine);
   }
-  const UINT32 InPlace = reinterpret_cast<UINT32>(Peim.Image) + Info.TeHeaderSize - Info.StrippedSize;
-  PE32_SECTION Section;
-  for (UINT32 Index = 0; Index < Info.NumberOfSections; Index++) {
-    if (!ReadPe32Section(Peim.Image, Peim.ImageSize, Info, Index, Section, Fault)) {
-      Fail(LayoutCheckText(Fault.Check), Fault.Value);
-    }
-    if (Section.RawSize != 0 && Section.PointerToRawData != Section.VirtualAddress) {
-      Fail("PEIM section does not lie at its RVA (cannot execute in place), RVA", Section.VirtualAddress);
-    }
+  if (!CheckExecutesInPlace(Peim.Image, Peim.ImageSize, Info, Fault)) {
+    Print(kErrorKey);
+    Print(" PEIM ");
+    PrintGuid(Name);
+    Print(" cannot execute in place: ");
+    Print(LayoutCheckText(Fault.Check));
+    Print(" ");
+    PrintHex(static_cast<UINT32>(Fault.Value), 8);
+    Print("\n");
+    Finish(kOutcomeFailed, kExitFoundationError);
   }
+  const UINT32 InPlace = reinterpret_cast<UINT32>(Peim.Image) + Info.TeHeaderSize - Info.StrippedSize;
   if (Info.ImageBase != InPlace) {
     Print("refused ");
     PrintGuid(Name);
@@ -148,37 +176,43 @@ void Dispatch(PEIM &Peim) {
     Print("\n");
     Fail("PEIM image base is not its flash address", Info.ImageBase);
   }
-  Print("dispatch ");
+  Print(kDispatchKey);
+  Print(" ");
   PrintGuid(Name);
   Print("\n");
-  const GUID_BYTES Module = GuidBytes(gSocPreInitFileGuid);
-  if (!SameGuid(Name, Module.Bytes)) {
-    ReportWord("peim return", CallPeim(InPlace + Info.EntryPoint, 0));
+  if (!IsModule(Name)) {
+    ReportWord(kPeimReturnKey, CallPeim(Name, InPlace + Info.EntryPoint, 0));
     return;
   }
-  Print("image ");
+  Print(kImageKey);
+  Print(" ");
   PrintHex(InPlace, 8);
   Print(" ");
   PrintHex(Info.SizeOfImage, 8);
   Print(" ");
   PrintHex(InPlace + Info.EntryPoint, 8);
   Print("\n");
-  const UINT32 Status = CallPeim(InPlace + Info.EntryPoint, InPlace);
-  ReportTsc("tsc module-entry", gEntryTsc);
-  ReportTsc("tsc module-return", gReturnTsc);
-  ReportWord("return", Status);
-  Print("registers preserved\n");
+  const UINT32 Status = CallPeim(Name, InPlace + Info.EntryPoint, InPlace);
+  ReportTsc(kTscModuleEntry, gEntryTsc);
+  ReportTsc(kTscModuleReturn, gReturnTsc);
+  ReportWord(kReturnKey, Status);
+  Print(kRegistersLine);
+  Print("\n");
+  mModuleStatus = Status;
 }
 
 }  // namespace
 
 extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
   mResetTsc = static_cast<UINT64>(ResetTscHigh) << 32 | ResetTscLow;
-  Print("foundation start\nrom\n");
+  Print(kStartLine);
+  Print("\nrom\n");
   ReadVolume();
   ParseOptions("the ROM's options");
-  if (ReadFwCfgFile("opt/socpreinit/options", mOptionsText, OPTIONS_SIZE)) {
-    ParseOptions("opt/socpreinit/options");
+  switch (ReadFwCfgFile(kOptionsFile, mOptionsText, OPTIONS_CAPACITY)) {
+    case FW_CFG_READ_WHOLE: ParseOptions(kOptionsFile); break;
+    case FW_CFG_TOO_LONG: RefuseOptions(kOptionsFile, "longer than 255 bytes");
+    case FW_CFG_ABSENT: break;
   }
   PrepareMachine();
   mSettings = {1, gOptions.Ppi == PPI_INSTALLED ? BusInfoDescriptor() : nullptr};
@@ -199,7 +233,7 @@ extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
         LAYOUT_FAULT Fault;
         const INT32 Holds = EvaluateDepex(Peim.Depex, Peim.DepexSize, PpiInstalled, nullptr, nullptr, Fault);
         if (Holds < 0) {
-          Fail(LayoutCheckText(Fault.Check), Fault.At);
+          Fail(LayoutCheckText(Fault.Check), static_cast<UINT32>(Fault.At));
         }
         if (Holds == 0) {
           continue;
@@ -207,13 +241,12 @@ extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
       }
       Peim.Done = Progress = true;
       Dispatch(Peim);
-      ModuleRan = ModuleRan || SameGuid(kRom + Peim.File.At, GuidBytes(gSocPreInitFileGuid).Bytes);
+      ModuleRan = ModuleRan || IsModule(kRom + Peim.File.At);
     }
   }
   // As a platform's debug build may be told to: the module regardless of its expression.
-  const GUID_BYTES Module = GuidBytes(gSocPreInitFileGuid);
   for (UINT32 Index = 0; Index < mPeimCount && !gOptions.HonourModuleDepex; Index++) {
-    if (!mPeims[Index].Done && SameGuid(kRom + mPeims[Index].File.At, Module.Bytes)) {
+    if (!mPeims[Index].Done && IsModule(kRom + mPeims[Index].File.At)) {
       Print("expression ignored\n");
       mPeims[Index].Done = ModuleRan = true;
       Dispatch(mPeims[Index]);
@@ -221,16 +254,17 @@ extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
   }
   for (UINT32 Index = 0; Index < mPeimCount; Index++) {
     if (!mPeims[Index].Done) {
-      Print("neverdispatched ");
+      Print(kNeverDispatchedKey);
+      Print(" ");
       PrintGuid(kRom + mPeims[Index].File.At);
       Print(" ");
-      for (UINT32 Byte = 0; Byte < mPeims[Index].DepexSize; Byte++) {
-        PrintChar("0123456789ABCDEF"[mPeims[Index].Depex[Byte] >> 4]);
-        PrintChar("0123456789ABCDEF"[mPeims[Index].Depex[Byte] & 0xF]);
-      }
+      PrintHexBytes(mPeims[Index].Depex, mPeims[Index].DepexSize);
       Print("\n");
     }
   }
-  ReportTsc("tsc dispatch-end", ReadTsc());
-  Finish(ModuleRan ? "returned" : "notdispatched");
+  ReportTsc(kTscDispatchEnd, ReadTsc());
+  if (!ModuleRan) {
+    Finish(kOutcomeNotDispatched, kExitModuleFailed);
+  }
+  Finish(kOutcomeReturned, EFI_ERROR(mModuleStatus) ? kExitModuleFailed : kExitSuccess);
 }

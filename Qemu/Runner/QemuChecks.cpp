@@ -1,51 +1,106 @@
 #include "QemuChecks.h"
 
-#include "Trace.h"
+#include "FoundationProtocol.h"
+#include "HexText.h"
+
+namespace {
+
+using namespace foundation_protocol;
+
+bool ModuleWroteBases(const QemuSettings &Settings) {
+  return Settings.Board.PpiInstalled && !Settings.Board.PpiStatus && Settings.Board.Bus == 0;
+}
+
+}  // namespace
+
+std::vector<QemuConfigWrite> ExpectedConfigWrites(const QemuSettings &Settings) {
+  std::vector<QemuConfigWrite> Writes = {{"00:1f.0", 0x50, 0xFED08002}, {"00:1f.0", 0x80, 0x3}};
+  if ((Settings.Board.Reg40 & 0x02) == 0) {
+    Writes.push_back({"00:1f.0", 0x40, 0x402});
+  }
+  if (ModuleWroteBases(Settings)) {
+    for (const PROGRAMMED_DEVICE &Device : kDevices) {
+      Writes.push_back({TraceFunction(Device.Device), Device.BaseRegister, Device.Base});
+    }
+  }
+  return Writes;
+}
+
+std::string ExpectedLineParameters(std::uint8_t DivisorCode) {
+  const std::uint8_t Listed[] = {1, 2, 3, 6, 12, 24, 48, 96};
+  unsigned Divisor = 1;
+  for (std::uint8_t Code : Listed) {
+    Divisor = Code == DivisorCode ? Code : Divisor;
+  }
+  return "baudrate=" + std::to_string(115200 / Divisor) + " parity='N' data=8 stop=2";
+}
 
 std::vector<QemuCheck> DeviceChecks(const QemuOutcome &Outcome) {
-  struct Device {
-    const char *Name;
-    std::uint32_t Base, Offset, Expected, Seen;
-  };
-  const Device Devices[] = {
-      {"edu 00:16.0 identification", 0xF0100000, 0x00, 0x010000ED, Outcome.EduIdentification},
-      {"AHCI 00:17.0 version", 0xF0200000, 0x10, 0x00010000, Outcome.Ahci23Version},
-      {"AHCI 00:18.0 version", 0xF0300000, 0x10, 0x00010000, Outcome.Ahci24Version},
-  };
   std::vector<QemuCheck> Checks;
-  for (int Row = 0; Row < 3; Row++) {
-    const Device &D = Devices[Row];
-    const bool Programmed = Outcome.State.Bus == 0 && Outcome.State.Bases[Row] == D.Base;
-    const std::uint32_t Expected = Programmed ? D.Expected : 0;
-    std::string Text = std::string(D.Name) + " at " + Hex(D.Base + D.Offset, 8) + ": " + Hex(D.Seen, 8);
+  for (std::size_t Row = 0; Row < 3; Row++) {
+    const PROGRAMMED_DEVICE &Device = kDevices[Row];
+    const bool Programmed = Outcome.State.Bus == 0 && Outcome.State.Bases[Row] == Device.Base;
+    const std::uint32_t Expected = Programmed ? Device.Answer : 0;
+    const auto Seen = Outcome.Console.Devices.find(Device.AnswerName);
+    std::string Text = std::string(Device.Description) + " at " + Hex(Device.Base + Device.ProbeOffset, 8) + ": ";
+    if (Seen == Outcome.Console.Devices.end()) {
+      Checks.push_back({Text + "not reported by the foundation", false});
+      continue;
+    }
+    Text += Hex(Seen->second, 8);
     Text += Programmed ? " (expected " + Hex(Expected, 8) + ")" : " (base not programmed: nothing may answer)";
-    Checks.push_back({Text, D.Seen == Expected});
+    Checks.push_back({Text, Seen->second == Expected});
   }
   return Checks;
 }
 
 std::vector<QemuCheck> TraceChecks(const QemuSettings &Settings, const QemuOutcome &Outcome) {
+  const QemuTraceReport &Trace = Outcome.Trace;
   std::vector<QemuCheck> Checks;
+  Checks.push_back({"the foundation's marks before and after the module: " +
+                        std::string(Trace.SetUpMark ? "set-up seen" : "set-up missing") + ", " +
+                        (Trace.AfterModuleMark ? "after-module seen" : "after-module missing"),
+                    Trace.SetUpMark && Trace.AfterModuleMark});
+  std::string Seen;
+  for (const QemuConfigWrite &Write : Trace.ModuleWrites) {
+    Seen += "\n    " + Write.Text();
+  }
   if (Outcome.NotDispatched) {
-    std::string Seen;
-    for (const QemuConfigWrite &Write : Outcome.ModuleConfigWrites) {
-      Seen += "\n    " + Write.Text();
-    }
-    Checks.push_back({"no configuration write once the loader's set-up was done (not dispatched)" + Seen,
-                      Outcome.ModuleConfigWrites.empty()});
+    Checks.push_back({"no configuration write between the foundation's marks (not dispatched)" + Seen,
+                      Trace.SetUpMark && Trace.AfterModuleMark && Trace.ModuleWrites.empty()});
     return Checks;
   }
   const std::string Line = ExpectedLineParameters(Settings.Board.DivisorCode);
-  Checks.push_back({"COM1 last line parameters: " + Outcome.Com1Parameters, Outcome.Com1Parameters == Line});
-  Checks.push_back({"COM2 last line parameters: " + Outcome.Com2Parameters, Outcome.Com2Parameters == Line});
-  const std::vector<QemuConfigWrite> Expected = ExpectedConfigWrites(Settings);
-  bool Same = Expected.size() == Outcome.ModuleConfigWrites.size();
-  std::string Seen;
-  for (std::size_t Index = 0; Index < Outcome.ModuleConfigWrites.size(); Index++) {
-    Seen += "\n    " + Outcome.ModuleConfigWrites[Index].Text();
-    Same = Same && Index < Expected.size() && Expected[Index].Text() == Outcome.ModuleConfigWrites[Index].Text();
+  for (const auto &[Name, Parameters] : {std::pair{"COM1", &Trace.Com1Parameters}, std::pair{"COM2", &Trace.Com2Parameters}}) {
+    Checks.push_back({std::string(Name) + " last line parameters: " + Parameters->value_or("none traced"),
+                      Parameters->has_value() && *Parameters == Line});
   }
-  Checks.push_back({std::string("configuration writes in the described order") + Seen, Same});
+  const std::vector<QemuConfigWrite> Expected = ExpectedConfigWrites(Settings);
+  bool Same = Expected.size() == Trace.ModuleWrites.size();
+  for (std::size_t Index = 0; Same && Index < Expected.size(); Index++) {
+    Same = Expected[Index].Text() == Trace.ModuleWrites[Index].Text();
+  }
+  Checks.push_back({std::string("configuration writes in the described order") + Seen, Same && Trace.SetUpMark});
   return Checks;
 }
 
+std::vector<QemuCheck> RunChecks(const QemuSettings &Settings, const QemuOutcome &Outcome) {
+  std::vector<QemuCheck> Checks;
+  if (Outcome.Console.ImageBase) {
+    const std::string Assumed = Settings.Gdb ? " (the gdb command's)" : " (the ROM's layout)";
+    Checks.push_back({"the foundation found the module at " + Hex(*Outcome.Console.ImageBase, 8) + ", expected " +
+                          Hex(Outcome.ModuleBase, 8) + Assumed,
+                      Outcome.ModuleBase != 0 && *Outcome.Console.ImageBase == Outcome.ModuleBase});
+  }
+  const bool Succeeded = Outcome.Console.Outcome == kOutcomeReturned && Outcome.Console.Return &&
+                         (*Outcome.Console.Return & 0x80000000u) == 0;
+  const std::uint8_t Code = Outcome.Console.Outcome == kOutcomeFailed ? kExitFoundationError
+                            : Succeeded                                ? kExitSuccess
+                                                                       : kExitModuleFailed;
+  const int Expected = QemuExitStatus(Code);
+  Checks.push_back({"QEMU's exit status: " +
+                        (Outcome.QemuExitStatus ? std::to_string(*Outcome.QemuExitStatus) : std::string("none")) +
+                        " (expected " + std::to_string(Expected) + ")",
+                    Outcome.QemuExitStatus == Expected});
+  return Checks;
+}

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "LinkMap.h"
-#include "ModuleImageRun.h"
 #include "PeiSimGdbRun.h"
 #include "Scratch.h"
 

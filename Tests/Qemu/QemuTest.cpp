@@ -78,16 +78,19 @@ TEST(Qemu, MatrixAgreesWithTheVirtualBoard) {
 
     EXPECT_EQ(BoardSummaryText(Outcome.State), Board.Summary());
     EXPECT_EQ(ExitStatusOf(Outcome.State), ExitStatusOf(Board.State()));
-    EXPECT_EQ(Outcome.SinkTexts, Board.SinkTexts());
+    EXPECT_EQ(Outcome.Console.SinkTexts, Board.SinkTexts());
     for (const auto &Check : DeviceChecks(Outcome)) {
       EXPECT_TRUE(Check.Passed) << Check.Text;
     }
     for (const auto &Check : TraceChecks(Settings, Outcome)) {
       EXPECT_TRUE(Check.Passed) << Check.Text;
     }
+    for (const auto &Check : RunChecks(Settings, Outcome)) {
+      EXPECT_TRUE(Check.Passed) << Check.Text;
+    }
     if (Outcome.State.Return) {
-      EXPECT_TRUE(Outcome.RegistersPreserved);
-      EXPECT_EQ(Outcome.StackBytes, Stats.StackBytes);
+      EXPECT_TRUE(Outcome.Console.RegistersPreserved);
+      EXPECT_EQ(Outcome.Console.StackBytes, Stats.StackBytes);
     }
   }
 }
@@ -98,8 +101,8 @@ TEST(Qemu, TheErrorLevelImageFormsTheStatusMessageFirst) {
   Case.Image = DEBUG_LEVEL_IMAGE;
   QemuOutcome Outcome;
   ASSERT_TRUE(RunOnQemu(SettingsFor(Case), Outcome)) << Outcome.Error;
-  ASSERT_EQ(Outcome.SinkTexts.size(), 2u);
-  EXPECT_EQ(Outcome.SinkTexts[0], "\r\nASSERT_EFI_ERROR (Status = Not Found)\r\n");
+  ASSERT_EQ(Outcome.Console.SinkTexts.size(), 2u);
+  EXPECT_EQ(Outcome.Console.SinkTexts[0], "\r\nASSERT_EFI_ERROR (Status = Not Found)\r\n");
   EXPECT_TRUE(Outcome.State.Halted);
 }
 
@@ -153,21 +156,28 @@ namespace {
 TEST(Qemu, ChecksCatchAWrongOrderARateAndAMissingDevice) {
   QemuSettings Settings = SettingsFor({"checks"});
   QemuOutcome Outcome;
-  Outcome.Com1Parameters = Outcome.Com2Parameters = ExpectedLineParameters(3);
-  Outcome.ModuleConfigWrites = ExpectedConfigWrites(Settings);
+  Outcome.Trace.Com1Parameters = Outcome.Trace.Com2Parameters = ExpectedLineParameters(3);
+  Outcome.Trace.ModuleWrites = ExpectedConfigWrites(Settings);
+  Outcome.Trace.SetUpMark = Outcome.Trace.AfterModuleMark = true;
   for (const auto &Check : TraceChecks(Settings, Outcome)) {
     EXPECT_TRUE(Check.Passed) << Check.Text;
   }
-  std::swap(Outcome.ModuleConfigWrites[0], Outcome.ModuleConfigWrites[1]);
-  Outcome.Com2Parameters = ExpectedLineParameters(12);
+  std::swap(Outcome.Trace.ModuleWrites[0], Outcome.Trace.ModuleWrites[1]);
+  Outcome.Trace.Com2Parameters = ExpectedLineParameters(12);
   const auto Checks = TraceChecks(Settings, Outcome);
-  EXPECT_TRUE(Checks[0].Passed);
-  EXPECT_FALSE(Checks[1].Passed);
+  ASSERT_EQ(Checks.size(), 4u);
+  EXPECT_TRUE(Checks[0].Passed);  // the marks
+  EXPECT_TRUE(Checks[1].Passed);  // COM1
   EXPECT_FALSE(Checks[2].Passed);
+  EXPECT_FALSE(Checks[3].Passed);
 
+  Outcome.Console.Devices = {{"edu", 0}, {"ahci23", 0}, {"ahci24", 0}};
   Outcome.State.Bases[0] = 0xF0100000;  // programmed, but nothing answers there
   EXPECT_FALSE(DeviceChecks(Outcome)[0].Passed);
   EXPECT_TRUE(DeviceChecks(Outcome)[1].Passed);  // not programmed, nothing answers: right
+  Outcome.Console.Devices.erase("ahci23");  // not reported: no answer is no "nothing answered"
+  EXPECT_FALSE(DeviceChecks(Outcome)[1].Passed);
+  EXPECT_NE(DeviceChecks(Outcome)[1].Text.find("not reported"), std::string::npos);
   EXPECT_EQ(ExpectedLineParameters(200), "baudrate=115200 parity='N' data=8 stop=2");
 }
 

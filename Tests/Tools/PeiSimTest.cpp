@@ -104,6 +104,18 @@ TEST(PeiSim, NumbersAreDecimalOrHexAndRangesAreNamed) {
   EXPECT_NE(Big.Err.find("register 0x40 byte 0x100 is out of range (0 to 255)"), std::string::npos) << Big.Err;
   const CommandResult Bad = PeiSim({"run", "--bus", "one"});
   EXPECT_NE(Bad.Err.find("bad bus: 'one' (decimal or 0x-hex)"), std::string::npos) << Bad.Err;
+  // A lookup that "fails" with a status that is no error would hand the
+  // module a pointer nobody wrote: refused for both machines.
+  for (const char *Command : {"run", "qemu"}) {
+    for (const char *Status : {"0", "0x7FFFFFFF", "3"}) {
+      const CommandResult NoError = PeiSim({Command, "--image", MODULE_IMAGE, "--ppi-status", Status});
+      EXPECT_EQ(NoError.Exit, 2) << Command << " " << Status;
+      EXPECT_NE(NoError.Err.find(std::string("--ppi-status ") + Status + " is not an error status (bit 31 clear)"),
+                std::string::npos)
+          << NoError.Err;
+    }
+  }
+  EXPECT_EQ(PeiSim({"run", "--ppi-status", "0x80000000", "--release-halts"}).Exit, 1);
 }
 
 }  // namespace

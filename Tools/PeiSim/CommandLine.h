@@ -42,7 +42,14 @@ template <class SETTINGS, class VALUE> bool TakeBoardOption(const std::string &O
   } else if (Option == "--no-ppi") {
     Settings.PpiInstalled = false;
   } else if (Option == "--ppi-status") {
-    Settings.PpiStatus = static_cast<std::uint32_t>(ParseUnsigned(Value(), 0xFFFFFFFFu, "status"));
+    const std::string Text = Value();
+    const auto Status = static_cast<std::uint32_t>(ParseUnsigned(Text, 0xFFFFFFFFu, "status"));
+    if ((Status & 0x80000000u) == 0) {
+      // LocatePpi would succeed without a PPI: the module would read a
+      // pointer nobody wrote.
+      throw UsageError("--ppi-status " + Text + " is not an error status (bit 31 clear)");
+    }
+    Settings.PpiStatus = Status;
   } else if (Option == "--release-halts") {
     Settings.ReleaseHalts = true;
   } else {

@@ -1,6 +1,7 @@
-// pei-sim qemu: runs the real image on QEMU's q35 machine through the
-// project's PEI loader and prints the summary of `pei-sim run`, read back
-// from QEMU's devices, then the device checks and what QEMU's trace recorded.
+// pei-sim qemu: boots SocPreInit.rom, built around the real image, on QEMU's
+// q35 machine; the project's PEI foundation dispatches it from flash. Prints
+// the summary of `pei-sim run`, read back from QEMU's devices, then the
+// device checks, what QEMU's trace recorded and the run's own checks.
 #include <unistd.h>
 
 #include <csignal>
@@ -11,6 +12,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "QemuChecks.h"
+#include "FirmwareFile.h"
 #include "QemuRun.h"
 
 namespace {
@@ -88,6 +90,8 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
       Stats = true;
     } else if (Option == "--gdb") {
       Settings.Gdb = true;
+    } else if (Option == "--mangled-names") {
+      Settings.MangledNames = true;
     } else if (Option == "--symbols") {
       Settings.SymbolPath = Value();
     } else if (Option == "--keep") {
@@ -97,7 +101,7 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     } else if (Option == "--rom-parts") {
       Settings.RomPartsFolder = Value();
     } else if (Option == "--busdriver-first") {
-      Settings.ModuleAfterBusInfo = true;
+      Settings.BusInfoPeiFirst = true;
     } else if (Option == "--without-busdriver") {
       Settings.WithoutBusInfoPei = true;
     } else if (Option == "--ignore-depex") {
@@ -138,14 +142,15 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     return ExitStatus::CannotRun;
   }
   std::string Dispatch;
-  for (const auto &[Name, Status] : Outcome.Dispatched) {
-    char Returned[16];
-    std::snprintf(Returned, sizeof Returned, "0x%08X", static_cast<unsigned>(Status));
-    Dispatch += (Dispatch.empty() ? "" : ", ") + Name + " (returned " + Returned + ")";
+  for (const auto &[Name, Status] : Outcome.Console.Dispatched) {
+    Dispatch += (Dispatch.empty() ? "" : ", ") + Name +
+                (Status ? " (returned " + Hex(*Status, 8) + ")" : std::string(" (did not return)"));
   }
   std::printf("dispatch: %s\n", Dispatch.empty() ? "none" : Dispatch.c_str());
-  for (const std::string &Never : Outcome.NeverDispatched) {
-    std::printf("never dispatched: %s\n", Never.c_str());
+  for (const auto &[Name, Depex] : Outcome.Console.NeverDispatched) {
+    const DepexResult Result = EvaluateDependencyExpression(Depex, {});
+    std::printf("never dispatched: %s, its dependency expression (%s) did not hold\n", Name.c_str(),
+                Result.Text.empty() ? "none" : Result.Text.c_str());
   }
   std::string Summary = BoardSummaryText(Outcome.State);
   std::fwrite(Summary.data(), 1, Summary.size(), stdout);
@@ -155,15 +160,19 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
   }
   bool Passed = PrintChecks("device checks:", DeviceChecks(Outcome));
   Passed = PrintChecks("QEMU trace:", TraceChecks(Settings, Outcome)) && Passed;
+  Passed = PrintChecks("run checks:", RunChecks(Settings, Outcome)) && Passed;
   if (Stats) {
-    std::printf("deepest stack use: %u bytes\ncallee-saved registers: %s\nwall time: %.2f s\n", Outcome.StackBytes,
-                Outcome.RegistersPreserved ? "preserved" : "not checked (the entry did not return)",
-                Outcome.WallSeconds);
-    std::printf("boot cost (instructions since reset, -icount shift=0): to ModuleEntry %llu, to its return %llu, "
-                "to the end of dispatch %llu\n",
-                static_cast<unsigned long long>(Outcome.ToModuleEntry),
-                static_cast<unsigned long long>(Outcome.ToModuleReturn),
-                static_cast<unsigned long long>(Outcome.ToDispatchEnd));
+    const ConsoleReport &Console = Outcome.Console;
+    const auto Count = [](const std::optional<std::uint64_t> &Value) {
+      return Value ? std::to_string(*Value) : std::string("not reached");
+    };
+    std::printf("deepest stack use: %s\ncallee-saved registers: %s\nwall time: %.2f s\n",
+                Console.StackBytes ? (std::to_string(*Console.StackBytes) + " bytes").c_str() : "not reported",
+                Console.RegistersPreserved ? "preserved" : "not checked (the entry did not return)", Outcome.WallSeconds);
+    std::printf("boot cost (instructions since reset, -icount shift=0): to ModuleEntry %s, to its return %s, "
+                "to the end of dispatch %s\n",
+                Count(Console.ToModuleEntry).c_str(), Count(Console.ToModuleReturn).c_str(),
+                Count(Console.ToDispatchEnd).c_str());
   }
   if (!Passed) {
     std::fprintf(stderr, "pei-sim: QEMU's devices or trace disagree with the described state\n");

@@ -1,0 +1,19 @@
+// Where SocPreInit.rom lies and what it is made of, for the ROM builder, the
+// foundation that walks it and the runner that reads it: one boot firmware
+// volume of 64 KiB that ends at 4 GiB, as QEMU maps a -bios file, whose last
+// file is the volume top file with the foundation and the SEC, the SEC's
+// last 16 bytes the reset vector.
+#ifndef QEMU_INCLUDE_ROM_LAYOUT_H_
+#define QEMU_INCLUDE_ROM_LAYOUT_H_
+
+#include "Base.h"
+
+namespace rom_layout {
+inline constexpr UINT32 kRomSize = 0x00010000;
+inline constexpr UINT32 kRomBase = 0xFFFF0000;     // 4 GiB - kRomSize
+inline constexpr UINT32 kSecSize = 256;            // the SEC ends the ROM
+inline constexpr UINT32 kResetVector = kSecSize - 16;  // in the SEC: the processor's first instruction, at 4 GiB - 16
+inline constexpr UINT32 kSecFoundationSize = 0;    // in the SEC: the 32-bit size of the foundation, which lies just below it
+}  // namespace rom_layout
+
+#endif  // QEMU_INCLUDE_ROM_LAYOUT_H_
