@@ -10,7 +10,8 @@
 # Ctrl-C belongs to gdb (it interrupts the module); SIGTERM or SIGHUP end
 # gdb, pei-sim and QEMU, and remove the temporary files.
 # Exit status: pei-sim's (0 the run succeeded; see pei-sim help qemu), or 4
-# when no gdb session could be offered.
+# when no gdb session could be offered or gdb ended and left the run
+# unfinished (a gdb that never connected: pei-sim would wait for it).
 set -uo pipefail
 if [ $# -lt 2 ]; then
   echo "usage: scripts/debug.sh PEI_SIM IMAGE [pei-sim qemu options...]" >&2
@@ -53,6 +54,20 @@ eval "$command" '<&3 &'
 debugger=$!
 wait "$debugger"
 debugger=
+# A session that ended ends pei-sim by itself within seconds (QEMU runs on
+# after a detach, or is ended 3 s after gdb went); a gdb that never
+# connected does not, and pei-sim is ended here instead of at its time limit.
+for _ in $(seq 50); do
+  kill -0 "$sim" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$sim" 2>/dev/null; then
+  kill -TERM "$sim" 2>/dev/null
+  wait "$sim" 2>/dev/null
+  sim=
+  echo "make debug: gdb ended without finishing the run; QEMU was ended" >&2
+  exit 4
+fi
 wait "$sim"
 status=$?
 sim=

@@ -21,6 +21,7 @@ targets=(
   "format-diff-fuzz $root/Fuzz/Corpus/format"
   "board-fuzz $root/Fuzz/Corpus/board"
   "image-fuzz $root/Fuzz/Corpus/image $build/seeds/image"
+  "qemu-report-fuzz $root/Fuzz/Corpus/qemu-report"
 )
 for entry in "${targets[@]}"; do
   read -r target seeds <<<"$entry"

@@ -1,5 +1,7 @@
 #include "PeiSimGdbRun.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,9 +10,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "CommandRun.h"
@@ -18,18 +17,33 @@
 extern char **environ;
 
 std::vector<pid_t> ProcessesMentioning(const std::string &Text) {
+  // A process may end between listing /proc and reading its command line:
+  // every read here tolerates that, and none throws.
   std::vector<pid_t> Found;
-  for (const auto &Entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string Name = Entry.path().filename();
-    if (Name.find_first_not_of("0123456789") != std::string::npos) {
+  DIR *Proc = opendir("/proc");
+  if (Proc == nullptr) {
+    return Found;
+  }
+  while (const dirent *Entry = readdir(Proc)) {
+    const std::string Name = Entry->d_name;
+    if (Name.empty() || Name.find_first_not_of("0123456789") != std::string::npos) {
       continue;
     }
-    std::ifstream In(Entry.path() / "cmdline", std::ios::binary);
-    const std::string CommandLine((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    const int Fd = open(("/proc/" + Name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (Fd < 0) {
+      continue;
+    }
+    std::string CommandLine;
+    char Buffer[4096];
+    for (ssize_t Got; (Got = read(Fd, Buffer, sizeof Buffer)) > 0;) {
+      CommandLine.append(Buffer, static_cast<std::size_t>(Got));
+    }
+    close(Fd);
     if (CommandLine.find(Text) != std::string::npos) {
-      Found.push_back(static_cast<pid_t>(std::stoi(Name)));
+      Found.push_back(static_cast<pid_t>(std::strtol(Name.c_str(), nullptr, 10)));
     }
   }
+  closedir(Proc);
   return Found;
 }
 

@@ -19,13 +19,15 @@
 #include <thread>
 #include <vector>
 
+#include "FileBytes.h"
 #include "PeiSimGdbRun.h"
 #include "Scratch.h"
 
 namespace {
 
 TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
-  for (const int Signal : {SIGTERM, SIGINT}) {
+  // SIGPIPE: the reader of pei-sim's output went away.
+  for (const int Signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
     SCOPED_TRACE(Signal);
     const std::string Temporary = ScratchPath("stop-" + std::to_string(Signal));
     std::filesystem::create_directory(Temporary);
@@ -66,6 +68,77 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
 void ExpectNothingLeft(const std::string &Temporary) {
   EXPECT_TRUE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
   EXPECT_TRUE(std::filesystem::is_empty(Temporary));
+}
+
+// A signal at any moment of a run, the building of its ROM included: pei-sim
+// ends by it and leaves nothing.
+TEST(QemuStop, ASignalAtAnyMomentLeavesNothing) {
+  for (const int DelayMs : {0, 2, 5, 10, 20, 40, 80}) {
+    SCOPED_TRACE(DelayMs);
+    const std::string Temporary = ScratchPath("early-" + std::to_string(DelayMs));
+    std::filesystem::create_directory(Temporary);
+    PeiSimGdbRun Run;
+    ASSERT_TRUE(Run.StartCommand({PEI_SIM_PATH, "qemu", "--image", ARTIFACT_FFS}, Temporary, ""));
+    std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
+    kill(Run.Child, SIGTERM);
+    const int Exit = Run.Finish(20);
+    EXPECT_TRUE(Exit == -1 || Exit == 0) << Exit << Run.Out;  // ended by the signal, or done before it came
+    ExpectNothingLeft(Temporary);
+  }
+}
+
+// A kept folder is reused by the next run, gdb's sockets included. The
+// routines are listed as gdb names them, or by their linked names when asked.
+TEST(QemuStop, AKeptFolderServesTheNextGdbRun) {
+  const std::string Temporary = ScratchPath("keep-gdb");
+  const std::string Kept = ScratchPath("kept");
+  std::filesystem::create_directory(Temporary);
+  for (int Round = 0; Round < 2; Round++) {
+    SCOPED_TRACE(Round);
+    PeiSimGdbRun Run;
+    std::vector<std::string> Args = {"--image", MODULE_IMAGE, "--keep", Kept, "--time-limit", "1"};
+    if (Round == 1) {
+      Args.push_back("--mangled-names");
+    }
+    ASSERT_TRUE(Run.Start(Args, Temporary)) << Run.Out;
+    EXPECT_EQ(Run.Finish(20), 4);
+    EXPECT_NE(Run.Out.find("time limit of 1 s reached"), std::string::npos) << Run.Out;
+    EXPECT_EQ(Run.Out.find("cannot listen"), std::string::npos) << Run.Out;
+    const std::string Listing = Run.Out.substr(Run.Out.find("Module routines in flash"));
+    if (Round == 0) {
+      EXPECT_NE(Listing.find("  FormatToBuffer\n"), std::string::npos) << Listing;
+      EXPECT_NE(Listing.find("  (anonymous namespace)::WriteLineControl\n"), std::string::npos) << Listing;
+      EXPECT_EQ(Listing.find("  ?"), std::string::npos) << Listing;
+    } else {
+      EXPECT_NE(Listing.find("  ?FormatToBuffer@@YAIPADIPBDPAUPRINT_ARG_LIST@@@Z\n"), std::string::npos) << Listing;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::exists(Kept + "/qemu-command.txt"));
+  EXPECT_FALSE(std::filesystem::exists(Kept + "/gdb.sock"));
+  ExpectNothingLeft(Temporary);
+}
+
+// make debug with a gdb that ends without ever connecting: pei-sim would wait
+// for it to its ten-minute limit; make debug ends the run at once instead.
+TEST(QemuStop, MakeDebugEndsPromptlyWhenGdbNeverConnects) {
+  const std::string Temporary = ScratchPath("debug-no-gdb");
+  const std::string Bin = ScratchPath("fake-gdb");
+  std::filesystem::create_directories(Temporary);
+  std::filesystem::create_directories(Bin);
+  std::string Error;
+  ASSERT_TRUE(WriteFileText(Bin + "/gdb", "#!/bin/sh\necho 'gdb: cannot start'\nexit 1\n", Error)) << Error;
+  std::filesystem::permissions(Bin + "/gdb", std::filesystem::perms::owner_all);
+  const auto Started = std::chrono::steady_clock::now();
+  PeiSimGdbRun Run;
+  ASSERT_TRUE(Run.StartCommand({"env", "PATH=" + Bin + ":" + std::getenv("PATH"), "bash", SOC_SOURCE_DIR "/scripts/debug.sh",
+                                PEI_SIM_PATH, MODULE_IMAGE},
+                               Temporary, "gdb: cannot start"))
+      << Run.Out;
+  EXPECT_EQ(Run.Finish(60), 4) << Run.Out;
+  EXPECT_LT(std::chrono::steady_clock::now() - Started, std::chrono::seconds(20));
+  EXPECT_NE(Run.Out.find("make debug: gdb ended without finishing the run; QEMU was ended"), std::string::npos) << Run.Out;
+  ExpectNothingLeft(Temporary);
+  EXPECT_TRUE(ProcessesMentioning(Temporary).empty());
 }
 
 // A gdb that connects and goes (killed, its terminal closed) leaves QEMU
