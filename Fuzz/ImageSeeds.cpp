@@ -1,18 +1,20 @@
 // image-seeds: writes image-fuzz's seed inputs from the images of this very
-// build, so that they never fall behind the image: the images, the PEIM file
-// and the volume as built, and mutations of their headers, sections,
-// relocation blocks and entry code, each at a field found by its name.
-// Usage: image-seeds OUT_DIR MODULE.efi MODULE.ffs MODULE.fv [IMAGE.efi ...]
+// build, so that they never fall behind the image: the images, the PEIM file,
+// the volume, the TE form and the ROM as built, and mutations of their
+// headers, sections, relocation blocks and entry code, each at a field found
+// by its name.
+// Usage: image-seeds OUT_DIR MODULE.efi MODULE.ffs MODULE.fv MODULE.te ROM [IMAGE.efi ...]
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "Layout/FirmwareFile.h"
 #include "Layout/FirmwareVolume.h"
 #include "Layout/LittleEndian.h"
+#include "Layout/Te.h"
 #include "PeFields.h"
 
 namespace {
@@ -20,14 +22,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Slurp(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-bool Write(const std::string &Path, const Bytes &Content) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Content.data()), static_cast<std::streamsize>(Content.size()));
-  return static_cast<bool>(Out);
+  Bytes Content;
+  std::string Error;
+  if (!ReadFileBytes(Path, Content, Error)) {
+    std::fprintf(stderr, "image-seeds: %s\n", Error.c_str());
+    std::exit(1);
+  }
+  return Content;
 }
 
 Bytes Patched(Bytes Image, std::size_t At, std::uint32_t Size, std::uint64_t Value) {
@@ -43,12 +44,13 @@ Bytes WithCode(Bytes Image, std::size_t At, const Bytes &Code) {
 }  // namespace
 
 int main(int Argc, char **Argv) {
-  if (Argc < 5) {
-    std::fprintf(stderr, "usage: image-seeds OUT_DIR MODULE.efi MODULE.ffs MODULE.fv [IMAGE.efi ...]\n");
+  if (Argc < 7) {
+    std::fprintf(stderr, "usage: image-seeds OUT_DIR MODULE.efi MODULE.ffs MODULE.fv MODULE.te ROM [IMAGE.efi ...]\n");
     return 2;
   }
   const std::string Out = Argv[1];
-  const Bytes Module = Slurp(Argv[2]), File = Slurp(Argv[3]), Volume = Slurp(Argv[4]);
+  const Bytes Module = Slurp(Argv[2]), File = Slurp(Argv[3]), Volume = Slurp(Argv[4]), Te = Slurp(Argv[5]),
+              Rom = Slurp(Argv[6]);
   using namespace pe32;
   const PeFields F = FieldsOf(Module);
   const std::size_t Entry = F.EntryRaw;
@@ -83,17 +85,31 @@ int main(int Argc, char **Argv) {
       {"fv-header-odd", Patched(Volume, volume::HeaderLength, 2, volume::MinHeaderLength - 1)},
       {"fv-length-huge", Patched(Volume, volume::FvLength, 8, ~0ull)},
       {"fv-cut", Bytes(Volume.begin(), Volume.begin() + volume::MinHeaderLength + firmware_file::HeaderSize)},
+      // The TE form: its header's fields at their edges.
+      {"module.te", Te},
+      {"te-stripped-over", Patched(Te, te::StrippedSize, 2, ReadLe16(&Te.at(te::StrippedSize)) + 1)},
+      {"te-sections-255", Patched(Te, te::NumberOfSections, 1, 0xFF)},
+      {"te-entry-outside", Patched(Te, te::AddressOfEntryPoint, 4, 0x100000)},
+      {"te-relocations-outside", Patched(Te, te::RelocationDirectory, 4, 0x7FFFFFF0)},
+      {"te-cut-table", Bytes(Te.begin(), Te.begin() + te::Size + 20)},
+      // The ROM: the whole boot volume, its first file rebased into flash, and the volume cut.
+      {"socpreinit.rom", Rom},
+      {"rom-cut", Bytes(Rom.begin(), Rom.begin() + Rom.size() / 2)},
+      {"rom-first-file-bad-checksum",
+       Patched(Rom, volume::MinHeaderLength + firmware_file::HeaderChecksum, 1,
+               Rom.at(volume::MinHeaderLength + firmware_file::HeaderChecksum) + 1)},
   };
+  std::string Error;
   for (const auto &[Name, Content] : Seeds) {
-    if (!Write(Out + "/" + Name, Content)) {
-      std::fprintf(stderr, "image-seeds: cannot write %s/%s\n", Out.c_str(), Name.c_str());
+    if (!WriteFileBytes(Out + "/" + Name, Content, Error)) {
+      std::fprintf(stderr, "image-seeds: %s\n", Error.c_str());
       return 1;
     }
   }
-  for (int Index = 5; Index < Argc; Index++) {
+  for (int Index = 7; Index < Argc; Index++) {
     const std::string Path = Argv[Index];
-    if (!Write(Out + "/" + Path.substr(Path.find_last_of('/') + 1), Slurp(Path))) {
-      std::fprintf(stderr, "image-seeds: cannot write a copy of %s\n", Path.c_str());
+    if (!WriteFileBytes(Out + "/" + Path.substr(Path.find_last_of('/') + 1), Slurp(Path), Error)) {
+      std::fprintf(stderr, "image-seeds: %s\n", Error.c_str());
       return 1;
     }
   }

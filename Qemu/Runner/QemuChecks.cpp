@@ -80,7 +80,8 @@ std::vector<QemuCheck> TraceChecks(const QemuSettings &Settings, const QemuOutco
   for (std::size_t Index = 0; Same && Index < Expected.size(); Index++) {
     Same = Expected[Index].Text() == Trace.ModuleWrites[Index].Text();
   }
-  Checks.push_back({std::string("configuration writes in the described order") + Seen, Same && Trace.SetUpMark});
+  Checks.push_back({std::string("configuration writes in the described order") + Seen,
+                    Same && Trace.SetUpMark && Trace.AfterModuleMark});
   return Checks;
 }
 
