@@ -26,6 +26,10 @@ void FormatCheckProbe(CHAR8 *Buffer, const EFI_GUID *Guid, const EFI_TIME *Time,
   PrintDebugMessage(LEVEL_ERROR, "%r", Guid);
 #elif defined(CASE_STAR_GIVEN_POINTER)
   PrintAscii(Buffer, 64, "%*d", "x", 5);
+#elif defined(CASE_L_BEFORE_ANOTHER_FLAG)
+  PrintAscii(Buffer, 64, "%l-5d", 5);
+#elif defined(CASE_MISSING_INTEGER)
+  PrintAscii(Buffer, 64, "%a %x", "text");
 #elif defined(CASE_MISSING_ARGUMENT)
   PrintAscii(Buffer, 64, "%a(%d): %a", "file", 12);
 #elif defined(CASE_EXTRA_ARGUMENT)

@@ -66,10 +66,19 @@ TEST(PeiSim, FormatWritesExactlyTheEngineOutput) {
 }
 
 TEST(PeiSim, FormatReportsFailedChecksAndUsage) {
-  const Result Halted = PeiSim({"format", "--size", "1000002", "%1000001d", "u32:1"});
-  EXPECT_EQ(Halted.Exit, 3);
-  EXPECT_TRUE(Halted.Out.empty());
-  EXPECT_NE(Halted.Err.find("): Length < _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength\r\n"), std::string::npos);
+  // The output's length limit holds for every way a field is filled: blanks,
+  // zeros, blanks after, and precision digits; a million characters pass, one
+  // more halts.
+  for (const char *Layout : {"", "0", "-", "."}) {
+    SCOPED_TRACE(Layout);
+    const Result AtLimit = PeiSim({"format", "--size", "1000002", std::string("%") + Layout + "1000000d", "u32:1"});
+    EXPECT_EQ(AtLimit.Exit, 0) << AtLimit.Err;
+    EXPECT_EQ(AtLimit.Out.size(), 1000000u);
+    const Result Halted = PeiSim({"format", "--size", "1000002", std::string("%") + Layout + "1000001d", "u32:1"});
+    EXPECT_EQ(Halted.Exit, 3);
+    EXPECT_TRUE(Halted.Out.empty());
+    EXPECT_NE(Halted.Err.find("): Length < _gPcd_FixedAtBuild_PcdMaximumAsciiStringLength\r\n"), std::string::npos);
+  }
   EXPECT_EQ(PeiSim({"format", "%d", "i32:5"}).Exit, 2);
   EXPECT_EQ(PeiSim({"format", "%g", "guid:1-2-3"}).Exit, 2);
   EXPECT_EQ(PeiSim({"format"}).Exit, 2);
