@@ -175,11 +175,32 @@ TEST(Pe32Layout, AnImageExecutesInPlaceOnlyWhenItRunsAsItLies) {
       {"an empty section", [](TestImage &I) { I.Sections.push_back({".bss", 0x400, 0, 0, 0}); }, nullptr, LAYOUT_OK},
       {"raw data padded past the section", [](TestImage &I) { I.Sections[0].VirtualSize = 0xF0; }, nullptr, LAYOUT_OK},
       {"an image as large as its file", nullptr, nullptr, LAYOUT_OK},
+      // The bytes after the section table are no section of the image.
+      {"header bytes after the table", nullptr,
+       [](Bytes &B) { std::fill(B.begin() + 0x188, B.begin() + 0x188 + pe32::section_header::Size, 0xFF); }, LAYOUT_OK},
       {"an image a byte larger than its file", [](TestImage &I) { I.SizeOfImage = 0x401; }, nullptr, PE_IMAGE_BEYOND_FILE},
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(Each.Name);
     EXPECT_EQ(InPlaceCheck(Built(Each)), Each.Check) << LayoutCheckText(InPlaceCheck(Built(Each)));
+  }
+}
+
+// What a section puts into the image: its raw data, but never more than its
+// virtual size says (the rest is file alignment); a virtual size of 0 means
+// the raw size.
+TEST(Pe32Layout, ASectionLoadsItsRawDataUpToItsVirtualSize) {
+  for (const auto &[VirtualSize, Loaded] : {std::pair{0xF0u, 0xF0u}, {0x100u, 0x100u}, {0x120u, 0x100u}, {0u, 0x100u}}) {
+    SCOPED_TRACE(VirtualSize);
+    TestImage Image;
+    Image.Sections[0].VirtualSize = VirtualSize;
+    const Bytes File = BuildTestImage(Image);
+    PE32_INFO Info;
+    LAYOUT_FAULT Fault;
+    ASSERT_TRUE(CheckPe32Headers(File.data(), static_cast<UINT32>(File.size()), 16u << 20, Info, Fault));
+    PE32_SECTION Section;
+    ASSERT_TRUE(ReadPe32Section(File.data(), static_cast<UINT32>(File.size()), Info, 0, Section, Fault));
+    EXPECT_EQ(Section.LoadedSize, Loaded);
   }
 }
 
