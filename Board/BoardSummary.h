@@ -1,6 +1,6 @@
 // The state a run leaves behind, as the summary of `pei-sim run` shows it. The
 // virtual board fills it from its devices; the QEMU run fills it from what the
-// loader read back from QEMU's devices. One text for both, so the two machines
+// foundation read back from QEMU's devices. One text for both, so the two machines
 // can be compared line for line.
 #ifndef BOARD_BOARD_SUMMARY_H_
 #define BOARD_BOARD_SUMMARY_H_

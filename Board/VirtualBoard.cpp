@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "Library/PrintLib.h"
 
 namespace {

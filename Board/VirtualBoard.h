@@ -13,21 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "BoardSettings.h"
 #include "BoardSummary.h"
 #include "HostPlatform.h"
 #include "PciConfigSpace.h"
 #include "Trace.h"
 #include "Uart16550.h"
 
-struct BoardSettings {
-  std::uint8_t DivisorCode = 1;  // PLATFORM_CONFIG.SerialDivisorCode
-  std::uint8_t Bus = 1;          // BUS_INFO_PPI.BusNumber
-  std::uint8_t Reg40 = 0x00;     // initial low byte of 00:1F.0 register 0x40
-  bool PpiInstalled = true;
-  std::optional<std::uint32_t> PpiStatus;   // LocatePpi fails with this status
-  bool ReleaseHalts = false;                // end each halt as a debugger would
-  std::optional<std::uint32_t> DebugLevel;  // host build only: overrides the built level mask
-};
 
 // Where the board keeps the records other firmware would have left.
 namespace board_map {

@@ -6,6 +6,7 @@
 
 #include "FileBytes.h"
 #include "HexText.h"
+#include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
 #include "Layout/Te.h"
@@ -13,83 +14,8 @@
 
 namespace {
 
-constexpr std::uint64_t kMaxImageFile = 16u << 20;  // 16 MiB: no image of ours is near it
 
 using namespace pe32;
-
-// A name or text from the file: anything but a printable character is shown
-// as '?', so that no message or listing carries control bytes or a line break.
-std::string PrintableText(const std::vector<std::uint8_t> &Bytes, std::uint64_t Offset, std::size_t Limit) {
-  std::string Text;
-  while (Offset < Bytes.size() && Bytes[Offset] != 0 && Text.size() < Limit) {
-    const std::uint8_t Byte = Bytes[Offset++];
-    Text += Byte > 0x20 && Byte < 0x7F ? static_cast<char>(Byte) : '?';
-  }
-  return Text;
-}
-
-std::string SectionName(const std::vector<std::uint8_t> &Bytes, std::uint64_t Header) {
-  return PrintableText(Bytes, Header + section_header::Name, section_header::NameSize);
-}
-
-// The words for a fault the layout library found in the image.
-std::string PeFaultText(const LAYOUT_FAULT &F, const std::vector<std::uint8_t> &Bytes) {
-  switch (F.Check) {
-    case TE_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a TE header (40)";
-    case TE_SIGNATURE: return "no TE signature (" + Hex(F.Value) + ", VZ is 0x5A56)";
-    case TE_STRIPPED_SIZE:
-      return "TE StrippedSize " + Hex(F.Value) + " is out of range (" + Hex(F.Low) + " to " + Hex(F.High) +
-             ": the PE headers, and no more than puts the first section after the section table)";
-    case PE_DOS_CUT: return "file of " + std::to_string(F.Value) + " bytes is shorter than a DOS header (64)";
-    case PE_NO_MZ: return "no MZ header";
-    case PE_LFANEW:
-      return "e_lfanew " + Hex(F.Value) + " leaves no room for the PE and COFF headers in a file of " +
-             std::to_string(F.High) + " bytes";
-    case PE_NO_SIGNATURE: return "no PE signature at e_lfanew " + Hex(F.Value);
-    case PE_OPTIONAL_SIZE:
-      return "SizeOfOptionalHeader " + std::to_string(F.Value) +
-             (F.Value < F.Low ? " is smaller than a PE32 optional header (96)" : " runs past the end of the file");
-    case PE_MAGIC: return "not a PE32 image (optional header magic " + Hex(F.Value) + ", PE32 is 0x10B)";
-    case PE_DIRECTORIES:
-      return "NumberOfRvaAndSizes " + std::to_string(F.Value) + " does not fit SizeOfOptionalHeader " +
-             std::to_string(F.Low) + " (at most 16)";
-    case PE_SIZE_OF_IMAGE: return "SizeOfImage " + Hex(F.Value) + " is out of range (1 to 16 MiB)";
-    case PE_SIZE_OF_HEADERS: return "SizeOfHeaders " + Hex(F.Value) + " exceeds SizeOfImage or the file";
-    case PE_ENTRY:
-      return "AddressOfEntryPoint " + Hex(F.Value) + " lies outside the image (SizeOfImage " + Hex(F.High) +
-             ")";
-    case PE_SECTION_COUNT:
-      return "NumberOfSections " + std::to_string(F.Value) +
-             (F.Value < F.Low || F.Value > F.High ? " is out of range (1 to 96)"
-                                                  : " runs the section table past the end of the file");
-    case PE_SECTION_RAW:
-      return "section " + SectionName(Bytes, F.At) + " (PointerToRawData " + Hex(F.Value) + ", SizeOfRawData " +
-             Hex(F.Low) + ") lies beyond the end of the file";
-    case PE_SECTION_VIRTUAL:
-      return "section " + SectionName(Bytes, F.At) + " (VirtualAddress " + Hex(F.Value) +
-             ") lies outside the image (SizeOfImage " + Hex(F.High) + ")";
-    case PE_RELOC_DIRECTORY:
-      return "base relocation directory (RVA " + Hex(F.Value) + ", size " + Hex(F.Low) +
-             ") runs past SizeOfImage " + Hex(F.High);
-    case PE_RELOC_BLOCK_LOST: return "relocation block at RVA " + Hex(F.Value) + " is in no section's file data";
-    case PE_RELOC_BLOCK_CUT:
-      return "relocation block at RVA " + Hex(F.Value) + " is cut off by the end of the file";
-    case PE_RELOC_BLOCK_SIZE:
-      return "relocation block at RVA " + Hex(F.Low) + " has SizeOfBlock " + Hex(F.Value) + " (8 to " +
-             Hex(F.High) + ", even)";
-    case PE_RELOC_TARGET:
-      return "HIGHLOW relocation of RVA " + Hex(F.Value) + " lies outside the image (SizeOfImage " +
-             Hex(F.High) + ")";
-    case PE_NOT_IN_PLACE:
-      return "section " + SectionName(Bytes, F.At) + "'s file offset " + Hex(F.Value) + " is not its RVA " + Hex(F.Low);
-    case PE_SECTION_BEYOND_RAW:
-      return "section " + SectionName(Bytes, F.At) + " is larger in memory (" + Hex(F.Value) + " bytes) than in the file (" +
-             Hex(F.Low) + "): its tail would be what follows in flash, not zeros";
-    case PE_IMAGE_BEYOND_FILE:
-      return "SizeOfImage " + Hex(F.Value) + " runs past the RVAs the file holds (" + Hex(F.High) + ")";
-    default: return LayoutCheckText(F.Check);
-  }
-}
 
 struct Reader {
   const std::vector<std::uint8_t> &Bytes;
@@ -144,7 +70,7 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   PeImage Image;
   Image.File = std::move(Bytes);
   const std::uint64_t FileSize = Image.File.size();
-  if (FileSize > kMaxImageFile) {
+  if (FileSize > kMaxImageSize) {
     Error = "file of " + std::to_string(FileSize) + " bytes is larger than the 16 MiB an image may be";
     return std::nullopt;
   }
@@ -153,12 +79,11 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
   PE32_INFO Info;
   LAYOUT_FAULT Fault;
   auto Refused = [&]() {
-    Error = PeFaultText(Fault, Image.File);
+    Error = LayoutFaultText(Fault, &Image.File);
     return std::nullopt;
   };
-  Image.Te = Size >= 2 && ReadLe16(File + te::Signature) == te::kSignature;
-  if (Image.Te ? !CheckTeHeaders(File, Size, kMaxImageFile, Info, Fault)
-               : !CheckPe32Headers(File, Size, kMaxImageFile, Info, Fault)) {
+  Image.Te = IsTeImage(File, Size);
+  if (!CheckImageHeaders(File, Size, kMaxImageSize, Info, Fault)) {
     return Refused();
   }
   Image.StrippedSize = Info.StrippedSize;
@@ -187,7 +112,7 @@ std::optional<PeImage> ParsePeImage(std::vector<std::uint8_t> Bytes, std::string
                               Section.PointerToRawData, Section.Characteristics});
   }
   if (!CheckExecutesInPlace(File, Size, Info, Fault)) {
-    Image.NotInPlace = PeFaultText(Fault, Image.File);
+    Image.NotInPlace = LayoutFaultText(Fault, &Image.File);
   }
   PE32_RELOCATION_CURSOR Cursor{};
   UINT32 Type, Target;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
 #include "PeImage.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "HexText.h"
+#include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
 #include "Layout/Te.h"
@@ -10,10 +11,8 @@
 
 namespace {
 
-constexpr std::uint32_t kMaxImage = 16u << 20;
-
 bool IsTe(const std::vector<std::uint8_t> &Image) {
-  return Image.size() >= 2 && ReadLe16(Image.data()) == te::kSignature;
+  return IsTeImage(Image.data(), static_cast<UINT32>(std::min<std::size_t>(Image.size(), kMaxImageSize)));
 }
 
 }  // namespace
@@ -21,10 +20,9 @@ bool IsTe(const std::vector<std::uint8_t> &Image) {
 bool ReadImageHeaders(const std::vector<std::uint8_t> &Image, PE32_INFO &Info, std::string &Error) {
   LAYOUT_FAULT Fault;
   const auto Size = static_cast<UINT32>(Image.size());
-  const bool Ok = Image.size() <= kMaxImage && (IsTe(Image) ? CheckTeHeaders(Image.data(), Size, kMaxImage, Info, Fault)
-                                                            : CheckPe32Headers(Image.data(), Size, kMaxImage, Info, Fault));
+  const bool Ok = Image.size() <= kMaxImageSize && CheckImageHeaders(Image.data(), Size, kMaxImageSize, Info, Fault);
   if (!Ok) {
-    Error = Image.size() > kMaxImage ? "larger than 16 MiB" : LayoutCheckText(Fault.Check);
+    Error = Image.size() > kMaxImageSize ? "larger than 16 MiB" : LayoutFaultText(Fault);
   }
   return Ok;
 }
@@ -67,7 +65,7 @@ std::optional<std::vector<std::uint8_t>> RebaseImage(std::vector<std::uint8_t> I
     return std::nullopt;
   }
   // Where RVA 0 lies once the image's first byte lies at Address.
-  const std::uint32_t Base = Address + Info.TeHeaderSize - Info.StrippedSize;
+  const std::uint32_t Base = RvaZeroAddress(Info, Address);
   const std::uint32_t Delta = Base - Info.ImageBase;
   const auto Size = static_cast<UINT32>(Image.size());
   PE32_RELOCATION_CURSOR Cursor{};
@@ -84,7 +82,7 @@ std::optional<std::vector<std::uint8_t>> RebaseImage(std::vector<std::uint8_t> I
     Applied++;
   }
   if (Fault.Check != LAYOUT_OK) {
-    Error = LayoutCheckText(Fault.Check);
+    Error = LayoutFaultText(Fault);
     return std::nullopt;
   }
   // Without relocations only the image base would move, and every absolute

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "HexText.h"
+#include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
 #include "Library/PiLayoutLib.h"
@@ -84,7 +85,7 @@ bool MoveRvasDown(const Bytes &In, const PE32_INFO &Linked, Bytes &Out, std::siz
     Put(Out, Target - Saved, 4, Address - Saved);
   }
   if (Fault.Check != LAYOUT_OK) {
-    Error = LayoutCheckText(Fault.Check);
+    Error = LayoutFaultText(Fault);
     return false;
   }
   // The blocks written anew, one per 4 KiB page of the moved sites (a page may
@@ -136,12 +137,12 @@ bool MoveRvasDown(const Bytes &In, const PE32_INFO &Linked, Bytes &Out, std::siz
 std::optional<CompactedImage> CompactImage(const Bytes &In, std::string &Error) {
   PE32_INFO Linked;
   LAYOUT_FAULT Fault;
-  if (In.size() > (16u << 20)) {
+  if (In.size() > kMaxImageSize) {
     Error = "larger than 16 MiB";
     return std::nullopt;
   }
-  if (!CheckPe32Headers(In.data(), static_cast<UINT32>(In.size()), 16u << 20, Linked, Fault)) {
-    Error = LayoutCheckText(Fault.Check);
+  if (!CheckPe32Headers(In.data(), static_cast<UINT32>(In.size()), kMaxImageSize, Linked, Fault)) {
+    Error = LayoutFaultText(Fault, &In);
     return std::nullopt;
   }
   if (Linked.NumberOfDirectories < kKeptDirectories || Linked.OptionalSize != DirectoryOffset(Linked.NumberOfDirectories)) {
@@ -164,8 +165,7 @@ std::optional<CompactedImage> CompactImage(const Bytes &In, std::string &Error) 
     return std::nullopt;
   }
   if (!CheckExecutesInPlace(In.data(), static_cast<UINT32>(In.size()), Linked, Fault)) {
-    Error = std::string(LayoutCheckText(Fault.Check)) + " (section header at " + Hex(Fault.At) +
-            "): the image cannot be made to execute in place";
+    Error = LayoutFaultText(Fault, &In) + ": the image cannot be made to execute in place";
     return std::nullopt;
   }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FileBytes.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "ImageForms.h"
 
 int main(int Argc, char **Argv) {

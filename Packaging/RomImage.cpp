@@ -1,6 +1,6 @@
 #include "RomImage.h"
 
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "ImageForms.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Te.h"
@@ -16,7 +16,7 @@ constexpr std::size_t kMaxOptionsText = 255;          // what the foundation's o
 std::size_t Align8(std::size_t Value) { return (Value + 7) & ~static_cast<std::size_t>(7); }
 
 std::optional<Bytes> TeOf(const Bytes &Image, std::string &Error) {
-  if (Image.size() >= 2 && ReadLe16(Image.data()) == te::kSignature) {
+  if (IsTeImage(Image.data(), static_cast<UINT32>(std::min<std::size_t>(Image.size(), kMaxImageSize)))) {
     return Image;
   }
   return ToTe(Image, Error);
@@ -41,7 +41,11 @@ std::optional<Bytes> PlacedPeim(PeimContents Peim, std::size_t Offset, RomFile &
     Error = Peim.UiName + ": " + Error;
     return std::nullopt;
   }
-  Row.ImageBase = static_cast<std::uint32_t>(Row.ImageAddress + te::Size - ReadLe16(&Peim.Image[te::StrippedSize]));
+  PE32_INFO Info;
+  if (!ReadImageHeaders(*Rebased, Info, Error)) {
+    return std::nullopt;
+  }
+  Row.ImageBase = RvaZeroAddress(Info, Row.ImageAddress);
   Peim.Image = std::move(*Rebased);
   return BuildPeim(Peim, Error);
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "LinkMap.h"
 #include "RomLayout.h"
 

@@ -3,8 +3,9 @@
 #include <cstring>
 #include <set>
 
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "ImageForms.h"
+#include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"
 
@@ -86,7 +87,7 @@ bool TextSites(const Bytes &File, const PE32_INFO &Info, const PE32_SECTION &Tex
     }
   }
   if (Fault.Check != LAYOUT_OK) {
-    Error = std::string(What) + ": " + LayoutCheckText(Fault.Check);
+    Error = std::string(What) + ": " + LayoutFaultText(Fault);
     return false;
   }
   return true;

@@ -20,6 +20,7 @@
 #define HIGH_TABLE_BASE 0xFEC00000u      // mapped in 4 KiB pages, uncached
 #define PLATFORM_ANCHOR_PAGE 0xFED00000u // the page of the module's anchor
 #define LPC_WINDOW_PAGE 0xFED08000u      // the page the LPC window opens at
+#define LPC_WINDOW_CONTROL 0x88u         // in it: the word the module programs
 
 inline bool InFlash(UINT32 Address) { return Address >= FLASH_BASE; }
 inline bool InStackGuard(UINT32 Address) { return Address >= STACK_GUARD_BASE && Address < MODULE_STACK_BASE; }

@@ -39,10 +39,10 @@ void PreparePlatform() {
   mBusInfoPpi[BUS_INFO_BUS] = gOptions.Bus;
   mBusInfoDescriptor = {EFI_PEI_PPI_DESCRIPTOR_PPI | EFI_PEI_PPI_DESCRIPTOR_TERMINATE_LIST, &gBusInfoPpiGuid, mBusInfoPpi};
 
-  PciWrite32(0, 0, 0, Q35_PCIEXBAR_HIGH, 0);
-  PciWrite32(0, 0, 0, Q35_PCIEXBAR_LOW, PCIE_BASE | Q35_PCIEXBAR_ENABLE);
-  PciWrite32(0, LPC_DEVICE, 0, LPC_IO_BASE_REGISTER, gOptions.Reg40);
-  PciWrite32(0, LPC_DEVICE, 0, LPC_DECODE_REGISTER, LPC_DECODE_AT_RESET);
+  PciWrite32(0, 0, 0, q35::kPciExBarHigh, 0);
+  PciWrite32(0, 0, 0, q35::kPciExBarLow, PCIE_BASE | q35::kPciExBarEnable);
+  PciWrite32(0, q35::kLpcDevice, 0, q35::kLpcIoBase, gOptions.Reg40);
+  PciWrite32(0, q35::kLpcDevice, 0, q35::kLpcDecode, LPC_DECODE_AT_RESET);
   // The devices' bases start at 0; the last of these writes is the set-up
   // mark in QEMU's trace.
   for (const foundation_protocol::PROGRAMMED_DEVICE &Device : foundation_protocol::kDevices) {

@@ -19,11 +19,11 @@ void ReportState(const char *Name, UINT32 Value) {
 }
 
 void ReportUart(const char *Name, UINT16 Base) {
-  const UINT8 LineControl = InByte(Base + UART_LINE_CONTROL);
-  OutByte(Base + UART_LINE_CONTROL, LineControl | UART_LCR_DIVISOR_LATCH);
-  const UINT8 Low = InByte(Base + UART_DIVISOR_LOW);
-  const UINT8 High = InByte(Base + UART_DIVISOR_HIGH);
-  OutByte(Base + UART_LINE_CONTROL, LineControl);
+  const UINT8 LineControl = InByte(Base + q35::kUartLineControl);
+  OutByte(Base + q35::kUartLineControl, LineControl | q35::kUartLcrDivisorLatch);
+  const UINT8 Low = InByte(Base + q35::kUartDivisorLow);
+  const UINT8 High = InByte(Base + q35::kUartDivisorHigh);
+  OutByte(Base + q35::kUartLineControl, LineControl);
   Print(kStateKey);
   Print(" ");
   Print(Name);
@@ -46,12 +46,12 @@ void ReportUart(const char *Name, UINT16 Base) {
   Print(" ");
   PrintDecimal(DeepestStackUse());
   Print("\n");
-  ReportUart(kCom1, COM1_PORT);
-  ReportUart(kCom2, COM2_PORT);
-  ReportState(kLpc40, PciRead32(0, LPC_DEVICE, 0, LPC_IO_BASE_REGISTER));
-  ReportState(kLpc50, PciRead32(0, LPC_DEVICE, 0, LPC_WINDOW_BASE_REGISTER));
-  ReportState(kLpc80, PciRead32(0, LPC_DEVICE, 0, LPC_DECODE_REGISTER));
-  ReportState(kWindow88, *reinterpret_cast<volatile UINT32 *>(LPC_WINDOW_PAGE + 0x88));
+  ReportUart(kCom1, q35::kCom1Port);
+  ReportUart(kCom2, q35::kCom2Port);
+  ReportState(kLpc40, PciRead32(0, q35::kLpcDevice, 0, q35::kLpcIoBase));
+  ReportState(kLpc50, PciRead32(0, q35::kLpcDevice, 0, q35::kLpcWindowBase));
+  ReportState(kLpc80, PciRead32(0, q35::kLpcDevice, 0, q35::kLpcDecode));
+  ReportState(kWindow88, *reinterpret_cast<volatile UINT32 *>(LPC_WINDOW_PAGE + LPC_WINDOW_CONTROL));
   for (const PROGRAMMED_DEVICE &Device : kDevices) {
     ReportState(Device.BaseName, PciRead32(gOptions.Bus, Device.Device, 0, Device.BaseRegister));
   }
@@ -61,8 +61,8 @@ void ReportUart(const char *Name, UINT16 Base) {
   PciWrite32(0, kAfterModuleMarkDevice, 0, kAfterModuleMarkRegister, 0);
   for (const PROGRAMMED_DEVICE &Device : kDevices) {
     if (PciRead32(0, Device.Device, 0, Device.BaseRegister) != 0) {
-      const UINT32 Command = PciRead32(0, Device.Device, 0, PCI_COMMAND_REGISTER);
-      PciWrite32(0, Device.Device, 0, PCI_COMMAND_REGISTER, Command | PCI_COMMAND_MEMORY_SPACE);
+      const UINT32 Command = PciRead32(0, Device.Device, 0, q35::kPciCommand);
+      PciWrite32(0, Device.Device, 0, q35::kPciCommand, Command | q35::kPciCommandMemorySpace);
     }
   }
   for (const PROGRAMMED_DEVICE &Device : kDevices) {

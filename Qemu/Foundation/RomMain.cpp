@@ -146,9 +146,10 @@ void Dispatch(PEIM &Peim) {
   const UINT8 *Name = kRom + Peim.File.At;
   PE32_INFO Info;
   LAYOUT_FAULT Fault;
-  const bool Checked = Peim.Te ? CheckTeHeaders(Peim.Image, Peim.ImageSize, rom_layout::kRomSize, Info, Fault)
-                               : CheckPe32Headers(Peim.Image, Peim.ImageSize, rom_layout::kRomSize, Info, Fault);
-  if (!Checked) {
+  if (Peim.Te != IsTeImage(Peim.Image, Peim.ImageSize)) {
+    Fail("PEIM image is not of its section's kind, at", reinterpret_cast<UINT32>(Peim.Image));
+  }
+  if (!CheckImageHeaders(Peim.Image, Peim.ImageSize, rom_layout::kRomSize, Info, Fault)) {
     Fail(LayoutCheckText(Fault.Check), static_cast<UINT32>(Fault.Value));
   }
   if (Info.Machine != pe32::kMachineI386) {
@@ -165,7 +166,7 @@ void Dispatch(PEIM &Peim) {
     Print("\n");
     Finish(kOutcomeFailed, kExitFoundationError);
   }
-  const UINT32 InPlace = reinterpret_cast<UINT32>(Peim.Image) + Info.TeHeaderSize - Info.StrippedSize;
+  const UINT32 InPlace = RvaZeroAddress(Info, reinterpret_cast<UINT32>(Peim.Image));
   if (Info.ImageBase != InPlace) {
     Print("refused ");
     PrintGuid(Name);

@@ -1,6 +1,6 @@
 #include "ConsoleReport.h"
 
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "FoundationProtocol.h"
 #include "HexText.h"
 

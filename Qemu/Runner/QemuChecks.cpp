@@ -2,10 +2,15 @@
 
 #include "FoundationProtocol.h"
 #include "HexText.h"
+#include "Q35Registers.h"
 
 namespace {
 
 using namespace foundation_protocol;
+
+// What the module must write into the LPC bridge: the window at 0xFED08000
+// enabled, both legacy serial ranges decoded, and the I/O base enabled.
+constexpr std::uint32_t kWindowEnabled = 0xFED08002, kSerialDecode = 0x3, kIoBaseEnabled = 0x402;
 
 bool ModuleWroteBases(const QemuSettings &Settings) {
   return Settings.Board.PpiInstalled && !Settings.Board.PpiStatus && Settings.Board.Bus == 0;
@@ -14,9 +19,10 @@ bool ModuleWroteBases(const QemuSettings &Settings) {
 }  // namespace
 
 std::vector<QemuConfigWrite> ExpectedConfigWrites(const QemuSettings &Settings) {
-  std::vector<QemuConfigWrite> Writes = {{"00:1f.0", 0x50, 0xFED08002}, {"00:1f.0", 0x80, 0x3}};
-  if ((Settings.Board.Reg40 & 0x02) == 0) {
-    Writes.push_back({"00:1f.0", 0x40, 0x402});
+  const std::string Lpc = TraceFunction(q35::kLpcDevice);
+  std::vector<QemuConfigWrite> Writes = {{Lpc, q35::kLpcWindowBase, kWindowEnabled}, {Lpc, q35::kLpcDecode, kSerialDecode}};
+  if ((Settings.Board.Reg40 & q35::kLpcIoBaseEnabled) == 0) {
+    Writes.push_back({Lpc, q35::kLpcIoBase, kIoBaseEnabled});
   }
   if (ModuleWroteBases(Settings)) {
     for (const PROGRAMMED_DEVICE &Device : kDevices) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "FileBytes.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "GdbCommand.h"
 #include "GdbRelay.h"
 #include "HexText.h"

@@ -14,7 +14,7 @@
 #include "ConsoleReport.h"
 #include "FoundationProtocol.h"
 #include "QemuTrace.h"
-#include "VirtualBoard.h"
+#include "BoardSettings.h"
 
 // The board settings a QEMU run starts from: the virtual board's, with the
 // foundation's defaults where they differ (divisor code 3, bus 0).

@@ -1,7 +1,7 @@
 #include "RunRom.h"
 
 #include "FileBytes.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "ImageForms.h"
 
 std::vector<std::uint8_t> ModuleImageOf(const std::string &Path, std::vector<std::uint8_t> &Depex, bool &Bare,

@@ -12,7 +12,7 @@
 
 #include "CommandRun.h"
 #include "FileBytes.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "FoundationProtocol.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"

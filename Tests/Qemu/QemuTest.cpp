@@ -230,8 +230,8 @@ TEST(Qemu, EveryKindOfFileRunsAndTheHeadingNamesTheEqualBoardRun) {
   }
 }
 
-TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheLoader) {
-  // Without the PPI the loader does not call the module. (QEMU's UARTs reset
+TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheFoundation) {
+  // Without the PPI the foundation does not call the module. (QEMU's UARTs reset
   // to divisor 12, the board's to 0: the UART lines are left out.)
   const CommandResult Missing =
       RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", ARTIFACT_FV, "--no-ppi"});

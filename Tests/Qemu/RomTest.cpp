@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "CommandRun.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Te.h"
 #include "Scratch.h"

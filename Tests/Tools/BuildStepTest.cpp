@@ -13,7 +13,7 @@
 
 #include "CommandRun.h"
 #include "FileBytes.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "ImageBuilder.h"
 #include "ImageForms.h"
 #include "Layout/LittleEndian.h"
@@ -97,9 +97,9 @@ TEST(PeCompact, RefusesWhatItCannotMove) {
        [](Bytes &B) { WriteLe(&B[0x40 + 24 + pe32::DirectoryOffset(8)], 4, 0x300); }, "data directory 8 is in use"},
       {"file alignment 0x30", [](TestImage &I) { I.FileAlignment = 0x30; }, nullptr, "FileAlignment 0x30"},
       {"a section not at its RVA", [](TestImage &I) { I.Sections[0].VirtualAddress = 0x220; }, nullptr,
-       "section does not lie at its RVA"},
+       "section .text's file offset 0x200 is not its RVA 0x220: the image cannot be made to execute in place"},
       {"a section larger in memory", [](TestImage &I) { I.Sections[0].VirtualSize = 0x101; }, nullptr,
-       "section larger in memory than in the file"},
+       "section .text is larger in memory (0x101 bytes) than in the file (0x100)"},
       {"a gap between sections",
        [](TestImage &I) { I.Sections[1] = {".reloc", 0x320, 0xE0, 0x320, 0xE0}; }, nullptr,
        "sections do not follow one another"},
@@ -179,7 +179,8 @@ TEST(BuildSteps, ExitStatusesAndNothingWrittenOnFailure) {
       {"pe-compact no input", PE_COMPACT_PATH, {Folder + "/none.efi", Folder + "/out.efi"}, 1, "none.efi: cannot be opened"},
       {"pe-compact no map", PE_COMPACT_PATH, {Image, Folder + "/out.efi", Folder + "/none.map", Folder + "/out.map"}, 1,
        "none.map: cannot be opened"},
-      {"pe-compact refused", PE_COMPACT_PATH, {Broken, Folder + "/out.efi"}, 1, "broken.efi: shorter than a DOS header"},
+      {"pe-compact refused", PE_COMPACT_PATH, {Broken, Folder + "/out.efi"}, 1,
+       "broken.efi: file of 32 bytes is shorter than a DOS header (64)"},
       {"pe-compact cannot write", PE_COMPACT_PATH, {Image, Folder + "/no/out.efi"}, 1, "no/out.efi: cannot be written"},
       {"pei-pack usage", PEI_PACK_PATH, {Image}, 2, "usage: pei-pack"},
       {"pei-pack refused", PEI_PACK_PATH, {Broken, "1", Folder + "/o.ffs", Folder + "/o.fv"}, 1, "broken.efi: not a PE32 image"},

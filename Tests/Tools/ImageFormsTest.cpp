@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CommandRun.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "ImageForms.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Te.h"

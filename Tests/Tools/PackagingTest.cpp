@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "CommandRun.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "Layout/LittleEndian.h"
 #include "Scratch.h"
 

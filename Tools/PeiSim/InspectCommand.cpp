@@ -9,7 +9,7 @@
 #include "Commands.h"
 #include "LinkMap.h"
 #include "ModuleImageRun.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "PeImage.h"
 
 namespace {

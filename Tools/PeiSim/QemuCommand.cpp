@@ -12,7 +12,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "QemuChecks.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "QemuRun.h"
 
 namespace {

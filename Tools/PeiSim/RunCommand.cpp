@@ -10,7 +10,7 @@
 #include "Commands.h"
 #include "HostRun.h"
 #include "ModuleImageRun.h"
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 #include "LinkMap.h"
 #include "PeImage.h"
 #include "VirtualBoard.h"

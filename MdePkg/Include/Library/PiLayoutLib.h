@@ -1,6 +1,6 @@
 // Checks and walks of the PI binary layouts: firmware volumes, the files and
 // sections in them, PEI dependency expressions and PE32 images. One
-// implementation for the QEMU loader (freestanding) and the host tools; every
+// implementation for the ROM's PEI foundation (freestanding) and the host tools; every
 // field is checked against the bytes that hold it, with sums that cannot wrap,
 // before anything is read through it.
 //
@@ -161,6 +161,21 @@ struct PE32_INFO {
   UINT32 ImportRva, ImportSize, RelocRva, RelocSize;
   UINT32 StrippedSize, TeHeaderSize;  // both 0 for PE32
 };
+
+// The largest image the host tools take (no image of ours is near it).
+inline constexpr UINT32 kMaxImageSize = 16u << 20;
+
+// True when File begins with a TE header's signature (it is read as a TE
+// image; anything else as a PE32 image).
+BOOLEAN IsTeImage(const UINT8 *File, UINT32 Size);
+
+// The headers of a PE32 or TE image, by its first bytes.
+BOOLEAN CheckImageHeaders(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault);
+
+// Where RVA 0 of the image lies when its file's first byte lies at
+// FileAddress: there for PE32; for TE, TeHeaderSize - StrippedSize bytes on
+// (the TE header stands in for StrippedSize bytes of headers).
+UINT32 RvaZeroAddress(const PE32_INFO &Image, UINT32 FileAddress);
 
 // The headers of a PE32 image in File[0..Size), SizeOfImage at most MaxImageSize.
 BOOLEAN CheckPe32Headers(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault);

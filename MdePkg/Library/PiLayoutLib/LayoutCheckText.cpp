@@ -1,4 +1,4 @@
-// Short texts for the layout checks: what the QEMU loader reports.
+// Short texts for the layout checks: what the ROM's PEI foundation reports.
 #include "Library/PiLayoutLib.h"
 
 const char *LayoutCheckText(UINT32 Check) {

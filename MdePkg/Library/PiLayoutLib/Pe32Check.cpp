@@ -28,6 +28,17 @@ BOOLEAN RawInFile(const PE32_INFO &Image, UINT32 PointerToRawData, UINT64 &Offse
 
 }  // namespace
 
+BOOLEAN IsTeImage(const UINT8 *File, UINT32 Size) { return Size >= 2 && ReadLe16(File + te::Signature) == te::kSignature; }
+
+BOOLEAN CheckImageHeaders(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault) {
+  return IsTeImage(File, Size) ? CheckTeHeaders(File, Size, MaxImageSize, Image, Fault)
+                               : CheckPe32Headers(File, Size, MaxImageSize, Image, Fault);
+}
+
+UINT32 RvaZeroAddress(const PE32_INFO &Image, UINT32 FileAddress) {
+  return FileAddress + Image.TeHeaderSize - Image.StrippedSize;
+}
+
 BOOLEAN CheckPe32Headers(const UINT8 *File, UINT32 Size, UINT32 MaxImageSize, PE32_INFO &Image, LAYOUT_FAULT &Fault) {
   using namespace pe32;
   Image = {};

@@ -1,4 +1,4 @@
-#include "FirmwareFile.h"
+#include "FirmwarePacking.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,24 +54,6 @@ std::optional<std::vector<std::uint8_t>> Section(std::uint8_t Type, const std::v
 
 std::string PpiName(const Guid16 &Guid) { return Guid == kBusInfoPpiGuid ? " (BUS_INFO_PPI)" : ""; }
 
-std::string DepexFaultText(const LAYOUT_FAULT &Fault) {
-  const std::string Opcode = Fault.Value == depex::kAnd ? "AND" : Fault.Value == depex::kOr ? "OR" : "NOT";
-  switch (Fault.Check) {
-    case DEPEX_PUSH_CUT: return "PUSH with a truncated GUID";
-    case DEPEX_OVERFLOW: return "stack overflow (more than 64 values)";
-    case DEPEX_UNDERFLOW:
-      return Fault.Value == depex::kNot ? "NOT with an empty stack (stack underflow)"
-                                        : Opcode + " with " + std::to_string(Fault.Low) +
-                                              " value(s) on the stack (stack underflow)";
-    case DEPEX_END_DEPTH: return "END with " + std::to_string(Fault.Low) + " values on the stack (one expected)";
-    case DEPEX_NOT_IN_PEI:
-      return "opcode " + Hex(Fault.Value) + " (" +
-             (Fault.Value == depex::kBefore ? "BEFORE" : Fault.Value == depex::kAfter ? "AFTER" : "SOR") +
-             ") is not allowed in a PEI expression";
-    default: return "unknown opcode " + Hex(Fault.Value);
-  }
-}
-
 }  // namespace
 
 Guid16 ToGuid16(const EFI_GUID &Guid) { return GuidAt(GuidBytes(Guid).Bytes); }
@@ -96,45 +78,6 @@ std::optional<Guid16> GuidFromText(const std::string &Text) {
   EFI_GUID Guid{V[0], static_cast<UINT16>(V[1]), static_cast<UINT16>(V[2]), {}};
   for (int Index = 0; Index < 8; Index++) Guid.Data4[Index] = static_cast<UINT8>(V[3 + Index]);
   return ToGuid16(Guid);
-}
-
-std::string LayoutFaultText(const LAYOUT_FAULT &F) {
-  const std::string File = "file at " + Hex(F.At) + ": ";
-  const std::string InFile = File + "section at file offset " + Hex(F.Offset);
-  switch (F.Check) {
-    case FV_TOO_SHORT:
-      return "volume of " + std::to_string(F.Value) + " bytes is shorter than a volume header with a block map";
-    case FV_SIGNATURE: return "volume Signature " + Hex(F.Value) + " is not _FVH (0x4856465F)";
-    case FV_REVISION: return "volume Revision " + std::to_string(F.Value) + " is not 2";
-    case FV_LENGTH:
-      return "volume FvLength " + Hex(F.Value) + " is out of range (" + Hex(F.Low) + " to the file's " + Hex(F.High) + ")";
-    case FV_HEADER_LENGTH:
-      return "volume HeaderLength " + Hex(F.Value) + " is out of range (even, " + Hex(F.Low) + " to FvLength)";
-    case FV_EXT_HEADER: return "volume ExtHeaderOffset " + Hex(F.Value) + ": extended headers are not read";
-    case FV_CHECKSUM:
-      return "volume header Checksum " + Hex(F.Value) + " is wrong (the header sums to " + Hex(F.Low) + ", not 0)";
-    case FV_BLOCK_MAP:
-      return "volume block map covers " + Hex(F.Value) + " bytes, less than FvLength " + Hex(F.High);
-    case FFS_HEADER_CUT:
-      return File + "fewer than the " + std::to_string(F.Value) + " bytes of a " +
-             (F.Value == firmware_file::LargeHeaderSize ? "large file header" : "file header");
-    case FFS_SIZE: return File + "Size " + Hex(F.Value) + " is out of range (" + Hex(F.Low) + " to " + Hex(F.High) + ")";
-    case FFS_HEADER_SUM:
-      return File + "header checksum " + Hex(F.Value) + " is wrong (the header sums to " + Hex(F.Low) + ", not 0)";
-    case FFS_DATA_SUM: return File + "file checksum " + Hex(F.Value) + " is wrong";
-    case FFS_DATA_SUM_UNSET:
-      return File + "file checksum " + Hex(F.Value) + " without the CHECKSUM attribute (0xAA expected)";
-    case SECTION_CUT: return InFile + " is cut off by the end of the file";
-    case SECTION_EXT_CUT: return File + "extended section at file offset " + Hex(F.Offset) + " is cut off";
-    case SECTION_SIZE:
-      return InFile + " has size " + Hex(F.Value) + " (" + Hex(F.Low) + " to " + Hex(F.High) + ")";
-    case DEPEX_NO_END: return "no END";
-    default:
-      if (F.Check >= DEPEX_PUSH_CUT && F.Check <= DEPEX_UNKNOWN) {
-        return DepexFaultText(F) + " at byte " + std::to_string(F.At);
-      }
-      return LayoutCheckText(F.Check);
-  }
 }
 
 std::vector<std::uint8_t> ModuleDependencyExpression() {
@@ -242,12 +185,12 @@ std::optional<std::vector<std::uint8_t>> WithFileHeader(const Guid16 &Name, std:
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> BuildPeim(const PeimContents &Peim, std::string &Error) {
-  const bool IsTeImage = Peim.Image.size() >= 2 && ReadLe16(Peim.Image.data()) == te::kSignature;
+  const bool Te = IsTeImage(Peim.Image.data(), static_cast<UINT32>(std::min<std::size_t>(Peim.Image.size(), kMaxImageSize)));
   std::vector<std::uint8_t> VersionPayload = {0, 0};  // BuildNumber 0: the version text says it all
   Append(VersionPayload, Utf16(Peim.Version));
   const std::pair<std::uint8_t, std::vector<std::uint8_t>> Sections[] = {
       {section::kPeiDepex, Peim.Depex},
-      {IsTeImage ? section::kTe : section::kPe32, Peim.Image},
+      {Te ? section::kTe : section::kPe32, Peim.Image},
       {section::kUserInterface, Utf16(Peim.UiName)},
       {section::kVersion, VersionPayload}};
   std::vector<std::uint8_t> Body;
@@ -288,7 +231,7 @@ std::optional<std::vector<std::uint8_t>> BuildRawFile(const Guid16 &Name, const 
 
 namespace {
 
-FirmwareFile ReadFile(const std::vector<std::uint8_t> &Bytes, const FILE_INFO &Info, LAYOUT_FAULT &Fault) {
+FirmwareFile FileWithSections(const std::vector<std::uint8_t> &Bytes, const FILE_INFO &Info, LAYOUT_FAULT &Fault) {
   FirmwareFile File;
   File.Name = GuidAt(&Bytes[Info.At + firmware_file::Name]);
   File.Type = Info.Type;
@@ -319,7 +262,7 @@ std::optional<FirmwareFile> ParseFirmwareFile(const std::vector<std::uint8_t> &B
   if (Limit > Bytes.size() || Limit > UINT32_MAX || At > Limit) {
     Fault = {FFS_HEADER_CUT, At, 0, firmware_file::HeaderSize, 0, 0};
   } else if (CheckFile(Bytes.data(), static_cast<UINT32>(At), static_cast<UINT32>(Limit), Info, Fault)) {
-    FirmwareFile File = ReadFile(Bytes, Info, Fault);
+    FirmwareFile File = FileWithSections(Bytes, Info, Fault);
     if (Fault.Check == LAYOUT_OK) {
       return File;
     }
@@ -403,7 +346,7 @@ std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t
   UINT32 Cursor = 0;
   FILE_INFO File;
   while (NextFile(Bytes.data(), Info, Cursor, File, Fault)) {
-    Volume.Files.push_back(ReadFile(Bytes, File, Fault));
+    Volume.Files.push_back(FileWithSections(Bytes, File, Fault));
     if (Fault.Check != LAYOUT_OK) {
       break;
     }
@@ -416,7 +359,8 @@ std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t
 }
 
 std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes) {
-  if (Bytes.size() >= 2 && (ReadLe16(Bytes.data()) == pe32::dos::kMagic || ReadLe16(Bytes.data()) == te::kSignature)) {
+  const auto Size = static_cast<UINT32>(std::min<std::size_t>(Bytes.size(), kMaxImageSize));
+  if ((Bytes.size() >= 2 && ReadLe16(Bytes.data()) == pe32::dos::kMagic) || IsTeImage(Bytes.data(), Size)) {
     return "image";
   }
   if (LooksLikeVolume(Bytes.data(), static_cast<UINT32>(std::min<std::size_t>(Bytes.size(), UINT32_MAX)))) {

@@ -3,8 +3,8 @@
 // Builders write them; readers take them apart and check every field with
 // arithmetic that cannot wrap, naming the field and its value when one is
 // off.
-#ifndef PACKAGING_FIRMWARE_FILE_H_
-#define PACKAGING_FIRMWARE_FILE_H_
+#ifndef PACKAGING_FIRMWARE_PACKING_H_
+#define PACKAGING_FIRMWARE_PACKING_H_
 
 #include <array>
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "Layout/FirmwareFile.h"
 #include "Layout/FirmwareVolume.h"
 #include "Layout/Guids.h"
+#include "LayoutFaultText.h"
 #include "Library/PiLayoutLib.h"
 
 using Guid16 = std::array<std::uint8_t, 16>;  // EFI_GUID as stored
@@ -30,11 +31,6 @@ std::optional<Guid16> GuidFromText(const std::string &Text);
 extern const Guid16 kBusInfoPpiGuid;
 extern const Guid16 kSocPreInitFileGuid;
 extern const Guid16 kFfs2Guid;
-
-// The words for a fault the layout library found in Bytes: "file at 0x48:
-// Size 0x10 is out of range (0x18 to 0x1FB8)". PE32 faults are worded by the
-// PE32 reader.
-std::string LayoutFaultText(const LAYOUT_FAULT &Fault);
 
 // --- PEI dependency expressions -----------------------------------------
 
@@ -153,4 +149,4 @@ std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t
 // is tried as a file).
 std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes);
 
-#endif  // PACKAGING_FIRMWARE_FILE_H_
+#endif  // PACKAGING_FIRMWARE_PACKING_H_
