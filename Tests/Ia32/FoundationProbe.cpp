@@ -24,6 +24,7 @@ enum PROBE_CASE : UINT8 {
   PROBE_STACK_TOUCH = 8,          // a store far below its stack
   PROBE_STACK_PUSH = 9,           // a push off the bottom of its stack
   PROBE_BAD_SINK_BUFFER = 10,     // SerialWrite given a buffer outside RAM
+  PROBE_SERVICES_TABLE = 11,      // the table's header, and a distinct entry in each of its slots
 };
 
 extern "C" volatile UINT8 gProbeCase = PROBE_RETURN;
@@ -112,6 +113,28 @@ EFI_STATUS SecondInstance(const EFI_PEI_SERVICES **Services) {
   return EFI_SUCCESS;
 }
 
+// The table as the PI specification lays it out: its header, then 28 slots
+// (InstallPpi to FreePages), each a routine of its own.
+EFI_STATUS ServicesTable(const EFI_PEI_SERVICES **Services) {
+  const EFI_TABLE_HEADER &Header = (*Services)->Hdr;
+  void *const *Slots = &(*Services)->InstallPpi;
+  const UINT32 Count = (Header.HeaderSize - sizeof Header) / sizeof(void *);
+  UINT32 Distinct = 0;
+  for (UINT32 Index = 0; Index < Count && Index < 64; Index++) {
+    bool Unique = Slots[Index] != nullptr;
+    for (UINT32 Other = 0; Other < Index && Unique; Other++) {
+      Unique = Slots[Other] != Slots[Index];
+    }
+    Distinct += Unique ? 1 : 0;
+  }
+  CHAR8 Text[96];
+  PrintAscii(Text, sizeof Text, "signature %08X%08X revision %08X size %d slots %d distinct %d",
+             static_cast<UINT32>(Header.Signature >> 32), static_cast<UINT32>(Header.Signature), Header.Revision,
+             Header.HeaderSize, Count, Distinct);
+  Report(Text);
+  return EFI_SUCCESS;
+}
+
 // Far below the stack in one step, as a large local array would take it.
 __attribute__((noinline)) void TouchFarBelow() {
   volatile UINT8 *Below;
@@ -143,6 +166,8 @@ extern "C" __attribute__((used)) EFI_STATUS EFIAPI ProbeBody(EFI_PEI_FILE_HANDLE
       // The stack pointer at the very bottom of the PEIM stack, then a push.
       __asm__ volatile("movl %%esp, %%eax; movl $0x00800000, %%esp; pushl $0; movl %%eax, %%esp" : : : "eax", "memory");
       return EFI_SUCCESS;
+    case PROBE_SERVICES_TABLE:
+      return ServicesTable(Services);
     case PROBE_BAD_SINK_BUFFER:
       SerialWrite(reinterpret_cast<const UINT8 *>(0xFFFFF000u), 16);
       return EFI_SUCCESS;

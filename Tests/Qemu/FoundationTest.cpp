@@ -88,7 +88,7 @@ TEST(Foundation, CatchesWhatAPeimMustNotDoAndNamesIt) {
       << Store.Error;
 }
 
-TEST(Foundation, InstallPpiTakesAListWholeOrNotAtAllAndLocatePpiCountsInstances) {
+TEST(Foundation, TheServicesTableHoldsEverySlotAndThePpiDatabaseTakesWholeLists) {
   struct Case {
     std::uint8_t Probe;
     const char *Seen;
@@ -100,6 +100,8 @@ TEST(Foundation, InstallPpiTakesAListWholeOrNotAtAllAndLocatePpiCountsInstances)
       {5, "whole 80000009 locate 8000000E singles 14 then 80000009"},
       // Two of one GUID: instance 0 is the first installed, 1 the second, 2 none.
       {6, "install 00000000 instance 0 00000000 1 instance 1 00000000 2 instance 2 8000000E"},
+      // The table: "PEI SERV", PI 1.70, its header and 28 slots, each its own routine.
+      {11, "signature 5652455320494550 revision 00010046 size 136 slots 28 distinct 28"},
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(static_cast<int>(Each.Probe));
