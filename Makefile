@@ -8,7 +8,7 @@ IMAGE := build/gcc/SocPreInit.efi
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps run qemu debug install test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run qemu debug install man test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -77,7 +77,12 @@ report: build-gcc
 	@echo; echo "boot from reset on QEMU (SocPreInit.rom)"
 	@$(PEI_SIM) qemu --rom build/gcc/SocPreInit.rom --image $(IMAGE) --stats | grep -E '^(dispatch|boot cost|wall time)' 
 
-# pei-sim, the artifacts with their link map, the ROM and its parts, and the README.
+# The manual page made from pei-sim --help: man -l build/gcc/pei-sim.1
+man: build-gcc
+	@echo build/gcc/pei-sim.1
+
+# pei-sim with its manual page, the artifacts with their link map, the ROM and
+# its parts, the README and docs/.
 install: build-gcc
 	cmake --install build/gcc --prefix $(PREFIX)
 

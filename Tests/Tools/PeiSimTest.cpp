@@ -106,6 +106,23 @@ TEST(PeiSim, EachCommandHasItsHelpAndUsageErrorsAreOneLine) {
   EXPECT_EQ(Version.Out.rfind("pei-sim ", 0), 0u);
 }
 
+// The manual page is made from the tool's own help: every command is a
+// section of it, with its options and exit statuses.
+TEST(PeiSim, TheManualPageHoldsEveryCommand) {
+  const CommandResult Man = RunCommandLine("env", {"MANWIDTH=100", "man", "-l", "-P", "cat", PEI_SIM_MAN});
+  ASSERT_EQ(Man.Exit, 0) << Man.Err;
+  for (const char *Command : {"format", "run", "qemu", "inspect", "report"}) {
+    std::string Section = std::string("PEI-SIM ") + Command;
+    std::transform(Section.begin(), Section.end(), Section.begin(), ::toupper);
+    EXPECT_NE(Man.Out.find("\n" + Section + "\n"), std::string::npos) << Section;
+  }
+  EXPECT_NE(Man.Out.find("Exit status"), std::string::npos);
+  for (const char *Option : {"--mangled-names", "--ppi-status", "--max-instructions", "--time-limit"}) {
+    EXPECT_NE(Man.Out.find(Option), std::string::npos) << Option;
+  }
+  EXPECT_NE(Man.Out.find("pei-sim qemu --image IMAGE"), std::string::npos);  // the synopsis
+}
+
 TEST(PeiSim, NumbersAreDecimalOrHexAndRangesAreNamed) {
   EXPECT_EQ(PeiSim({"run", "--divisor-code", "0x0C"}).Out, PeiSim({"run", "--divisor-code", "12"}).Out);
   const CommandResult Big = PeiSim({"run", "--reg40", "0x100"});

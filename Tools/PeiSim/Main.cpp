@@ -11,15 +11,17 @@
 namespace {
 
 const char kOverview[] =
-    "usage:\n"
-    "  pei-sim format [--size N] [--image TESTIMAGE] [--] FORMAT [ARG ...]\n"
-    "  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
-    "  pei-sim qemu --image IMAGE [--rom ROM] [--map MAP] [OPTIONS]\n"
-    "  pei-sim inspect IMAGE\n"
-    "  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
-    "  pei-sim COMMAND --help     that command's options and exit statuses\n"
-    "  pei-sim --help | --version\n"
-    "Numbers are decimal or 0x-hex everywhere.\n";
+    "Usage: pei-sim format [--size N] [--image TESTIMAGE] [--] FORMAT [ARG ...]\n"
+    "  or:  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
+    "  or:  pei-sim qemu --image IMAGE [--rom ROM] [--map MAP] [OPTIONS]\n"
+    "  or:  pei-sim inspect IMAGE\n"
+    "  or:  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
+    "  or:  pei-sim COMMAND --help\n"
+    "  or:  pei-sim --help | --version\n"
+    "Runs, traces and checks the SocPreInit PEI module: its host build and its IA-32\n"
+    "image on a virtual board, its ROM on QEMU. COMMAND --help gives that command's\n"
+    "options and exit statuses; --help gives them all. Numbers are decimal or 0x-hex\n"
+    "everywhere.\n";
 
 const char kFormatHelp[] =
     "format: renders FORMAT (raw bytes) with the module's format engine into a\n"
@@ -80,7 +82,8 @@ const char kQemuHelp[] =
     "  --rom FILE          boot this ROM as it is (IMAGE still names the module and its map)\n"
     "  --rom-parts DIR     Foundation.bin, Sec.bin, BusInfoPei.efi (default: built or installed)\n"
     "  --busdriver-first   BusInfoPei before the module in the volume (after it by default)\n"
-    "  --without-busdriver leave BusInfoPei out: nothing installs BUS_INFO_PPI\n"
+    "  --without-busdriver\n"
+    "                      leave BusInfoPei out: nothing installs BUS_INFO_PPI\n"
     "  --ignore-depex      dispatch the module last even if its expression fails (a bare\n"
     "                      image is always dispatched so, as run calls it)\n"
     "  --divisor-code N, --bus N, --reg40 0xNN, --no-ppi, --ppi-status 0xS,\n"
@@ -158,12 +161,15 @@ bool AsksForHelp(const std::vector<std::string> &Args) {
 
 int main(int Argc, char **Argv) {
   const std::vector<std::string> Args(Argv + 1, Argv + Argc);
-  if (Args.size() == 1 && (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help")) {
+  // --help-all is --help with a section line ("*pei-sim format*") before
+  // each command, as help2man makes the manual page's sections.
+  if (Args.size() == 1 && (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help" || Args[0] == "--help-all")) {
     std::fputs(kOverview, stdout);
-    std::fputs("\n", stdout);
     for (const COMMAND &Command : kCommands) {
-      std::fputs(Command.Help, stdout);
-      std::fputs("\n", stdout);
+      if (Args[0] == "--help-all") {
+        std::printf("\n*pei-sim %s*\n", Command.Name);
+      }
+      std::printf("\n%s", Command.Help);
     }
     return ExitCode(ExitStatus::Success);
   }
