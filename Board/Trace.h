@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "HexText.h"
+#include "TextFields.h"
 
 std::string EscapeC(std::string_view Bytes);       // C escapes: \r \n \" \\ \xNN
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "FileBytes.h"
-#include "HexText.h"
+#include "TextFields.h"
 #include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"

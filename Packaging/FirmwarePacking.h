@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "HexText.h"
+#include "TextFields.h"
 #include "Layout/Depex.h"
 #include "Layout/FirmwareFile.h"
 #include "Layout/FirmwareVolume.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "HexText.h"
+#include "TextFields.h"
 #include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"

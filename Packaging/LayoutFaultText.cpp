@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "HexText.h"
+#include "TextFields.h"
 #include "Layout/Depex.h"
 #include "Layout/FirmwareFile.h"
 #include "Layout/Pe32.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "HexText.h"
+#include "TextFields.h"
 #include "LayoutFaultText.h"
 #include "Layout/LittleEndian.h"
 #include "Layout/Pe32.h"

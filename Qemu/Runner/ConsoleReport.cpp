@@ -2,24 +2,11 @@
 
 #include "FirmwarePacking.h"
 #include "FoundationProtocol.h"
-#include "HexText.h"
+#include "TextFields.h"
 
 namespace {
 
 using namespace foundation_protocol;
-
-// The line's words, split at blanks.
-std::vector<std::string_view> WordsOf(std::string_view Line) {
-  std::vector<std::string_view> Words;
-  for (std::size_t At = 0; At < Line.size();) {
-    const std::size_t End = std::min(Line.find(' ', At), Line.size());
-    if (End > At) {
-      Words.push_back(Line.substr(At, End - At));
-    }
-    At = End + 1;
-  }
-  return Words;
-}
 
 int HexDigit(char C) {
   return C >= '0' && C <= '9' ? C - '0' : C >= 'A' && C <= 'F' ? C - 'A' + 10 : C >= 'a' && C <= 'f' ? C - 'a' + 10 : -1;

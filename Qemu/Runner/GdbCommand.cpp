@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FileBytes.h"
-#include "HexText.h"
+#include "TextFields.h"
 #include "RunRom.h"
 #include "SymbolFile.h"
 

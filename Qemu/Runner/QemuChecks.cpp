@@ -1,7 +1,7 @@
 #include "QemuChecks.h"
 
 #include "FoundationProtocol.h"
-#include "HexText.h"
+#include "TextFields.h"
 #include "Q35Registers.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "FirmwarePacking.h"
 #include "GdbCommand.h"
 #include "GdbRelay.h"
-#include "HexText.h"
+#include "TextFields.h"
 #include "LinkMap.h"
 #include "RunProcess.h"
 #include "RunRom.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "FoundationProtocol.h"
-#include "HexText.h"
+#include "TextFields.h"
 
 namespace {
 
@@ -13,18 +13,6 @@ using namespace foundation_protocol;
 constexpr std::string_view kSerialWrite = "memory_region_ops_write";
 constexpr std::string_view kSerialParameters = "serial_update_parameters ";
 constexpr std::string_view kConfigWrite = "pci_cfg_write ";
-
-std::vector<std::string_view> WordsOf(std::string_view Text) {
-  std::vector<std::string_view> Words;
-  for (std::size_t At = 0; At < Text.size();) {
-    const std::size_t End = std::min(Text.find(' ', At), Text.size());
-    if (End > At) {
-      Words.push_back(Text.substr(At, End - At));
-    }
-    At = End + 1;
-  }
-  return Words;
-}
 
 // "pci_cfg_write ich9-lpc 00:1f.0 @0x50 <- 0xfed08002": the function, the
 // register and the value; nothing for a line of another shape.

@@ -17,15 +17,13 @@
 #include "PeFields.h"
 #include "PeImage.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
 using namespace pe32;
 
-std::vector<std::uint8_t> ModuleBytes() {
-  std::ifstream In(MODULE_IMAGE, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
+std::vector<std::uint8_t> ModuleBytes() { return ReadBytes(MODULE_IMAGE); }
 
 void Put32(std::vector<std::uint8_t> &Bytes, std::size_t At, std::uint32_t Value) {
   std::memcpy(&Bytes.at(At + 3) - 3, &Value, 4);
@@ -34,12 +32,7 @@ void Put32(std::vector<std::uint8_t> &Bytes, std::size_t At, std::uint32_t Value
 // A copy of the module image, changed by Change, with the module's link map
 // beside it.
 std::string WriteImage(const std::string &Name, const std::vector<std::uint8_t> &Bytes) {
-  const std::string Path = ScratchPath(Name + ".efi");
-  std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
-                                              static_cast<std::streamsize>(Bytes.size()));
-  std::ifstream Map(MapPathFor(MODULE_IMAGE), std::ios::binary);
-  std::ofstream(MapPathFor(Path), std::ios::binary) << Map.rdbuf();
-  return Path;
+  return WriteScratchImage(Name + ".efi", Bytes, MODULE_IMAGE);
 }
 
 void ExpectOneLineFailure(const std::string &Image, int InspectStatus, int RunStatus, const std::string &Words) {

@@ -10,6 +10,7 @@
 #include "CommandRun.h"
 #include "PeFields.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -84,15 +85,12 @@ TEST(ImageInspect, EveryImageExecutesInPlace) {
 }
 
 TEST(ImageInspect, BrokenPropertiesAreNamed) {
-  std::ifstream In(MODULE_IMAGE, std::ios::binary);
-  std::vector<std::uint8_t> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> Bytes = ReadBytes(MODULE_IMAGE);
   const PeFields Fields = FieldsOf(Bytes);
   Bytes.at(Fields.OptionalHeader(pe32::optional_header::Subsystem)) = 10;           // EFI application
   Bytes.at(Fields.OptionalHeader(pe32::optional_header::SectionAlignment)) = 0x40;  // 64
   Bytes.at(Fields.Section(0, pe32::section_header::VirtualAddress)) -= 0x20;  // .text no longer at its file offset
-  const std::string Patched = ScratchPath("patched.efi");
-  std::ofstream(Patched, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
-                                                 static_cast<std::streamsize>(Bytes.size()));
+  const std::string Patched = WriteScratchFile("patched.efi", Bytes);
   const CommandResult Inspect = PeiSim({"inspect", Patched});
   EXPECT_EQ(Inspect.Exit, 1);
   EXPECT_NE(Inspect.Out.find("contract broken: subsystem is not EFI boot service driver (11)"), std::string::npos);

@@ -18,13 +18,9 @@
 #include "PeImage.h"
 #include "VirtualBoard.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
-
-std::vector<std::uint8_t> ReadBytes(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
 
 // The file offset of a variable the link map names.
 std::size_t FileOffsetOf(const PeImage &Image, const LinkMap &Map, const std::string &Symbol) {
@@ -75,13 +71,12 @@ TEST(ImageVariables, PatchingUartParityAndBreakChangesTheLineControlWrites) {
       {0, 1, {0xC7, 0xC7, 0x47, 0x47}},
       {1, 1, {0xCF, 0xCF, 0x4F, 0x4F}},
   };
-  const std::string Copy = ScratchPath("PatchedSocPreInit.efi");
+  std::string Copy;
   for (const Case &Each : Cases) {
     std::vector<std::uint8_t> Bytes = Original;
     Bytes[Parity] = Each.Parity;
     Bytes[Break] = Each.Break;
-    std::ofstream(Copy, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
-                                                static_cast<std::streamsize>(Bytes.size()));
+    Copy = WriteScratchFile("PatchedSocPreInit.efi", Bytes);
     EXPECT_EQ(LineControlWrites(Copy, MapPathFor(MODULE_IMAGE)), Each.Writes)
         << "parity " << int(Each.Parity) << ", break " << int(Each.Break);
   }
@@ -97,9 +92,7 @@ TEST(ImageVariables, TheOtherWritesDoNotChangeWithTheVariables) {
   std::vector<std::uint8_t> Bytes = ReadBytes(MODULE_IMAGE);
   Bytes[FileOffsetOf(*Image, *Map, "?UartParity@@3EA")] = 1;
   Bytes[FileOffsetOf(*Image, *Map, "?UartBreak@@3EA")] = 1;
-  const std::string Copy = ScratchPath("PatchedBoth.efi");
-  std::ofstream(Copy, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
-                                              static_cast<std::streamsize>(Bytes.size()));
+  const std::string Copy = WriteScratchFile("PatchedBoth.efi", Bytes);
   auto TraceOf = [](const std::string &Path) {
     VirtualBoard Board(BoardSettings{});
     ModuleImageStats Stats;

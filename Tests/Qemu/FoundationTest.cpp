@@ -21,29 +21,20 @@
 #include "QemuChecks.h"
 #include "QemuRun.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Read(const std::string &Path) {
-  Bytes Content;
-  std::string Error;
-  EXPECT_TRUE(ReadFileBytes(Path, Content, Error)) << Error;
-  return Content;
-}
 
 // The probe with its case patched into its image, and its map beside it.
 std::string ProbeFor(std::uint8_t Case) {
   std::string Error;
   const auto Map = ReadLinkMap(MapPathFor(PROBE_IMAGE), Error);
   EXPECT_TRUE(Map) << Error;
-  Bytes Image = Read(PROBE_IMAGE);
+  Bytes Image = ReadBytes(PROBE_IMAGE);
   Image.at(Map->Rva("_gProbeCase").value_or(0)) = Case;  // it executes in place: RVA is file offset
-  const std::string Path = ScratchPath("probe" + std::to_string(Case) + ".efi");
-  EXPECT_TRUE(WriteFileBytes(Path, Image, Error)) << Error;
-  std::filesystem::copy_file(MapPathFor(PROBE_IMAGE), MapPathFor(Path), std::filesystem::copy_options::overwrite_existing);
-  return Path;
+  return WriteScratchImage("probe" + std::to_string(Case) + ".efi", Image, PROBE_IMAGE);
 }
 
 QemuOutcome RunProbe(const std::string &Image, const std::string &Rom = "") {
@@ -115,7 +106,7 @@ TEST(Foundation, TheServicesTableHoldsEverySlotAndThePpiDatabaseTakesWholeLists)
 // A ROM patched in one place: the foundation refuses it before it calls the
 // module, and names the fault.
 TEST(Foundation, RefusesAVolumeItCannotDispatchFromByName) {
-  const Bytes Shipped = Read(ARTIFACT_ROM);
+  const Bytes Shipped = ReadBytes(ARTIFACT_ROM);
   std::string Error;
   const auto Volume = ParseFirmwareVolume(Shipped, Error);
   ASSERT_TRUE(Volume) << Error;

@@ -17,6 +17,7 @@
 #include "QemuRun.h"
 #include "VirtualBoard.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ TEST(Qemu, RunsThatCannotCompleteSayWhy) {
             std::string::npos)
       << Elf.Err;
   const std::string Broken = ScratchPath("broken.efi");
-  std::ofstream(Broken, std::ios::binary) << "MZ" << std::string(62, '\0');
+  WriteScratchText("broken.efi", "MZ" + std::string(62, '\0'));
   const CommandResult Result = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", Broken, "--map", Map});
   EXPECT_EQ(Result.Exit, 4);
   EXPECT_NE(Result.Err.find("cannot run QEMU: " + Broken + ": SocPreInit: no PE signature"), std::string::npos)

@@ -14,22 +14,11 @@
 #include "Layout/LittleEndian.h"
 #include "Layout/Te.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Slurp(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-std::string Write(const std::string &Name, const Bytes &Content) {
-  const std::string Path = ScratchPath(Name);
-  std::ofstream(Path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(Content.data()), static_cast<std::streamsize>(Content.size()));
-  return Path;
-}
 
 std::string Line(const std::string &Text, const std::string &Start) {
   const std::size_t At = Text.find("\n" + Start);
@@ -72,7 +61,7 @@ TEST(Rom, BusInfoPeiIsDispatchedFirstInEitherOrderAndAModuleNeverDispatchedIsNam
 }
 
 TEST(Rom, AnImageNotAtItsFlashAddressIsRefusedByName) {
-  Bytes Rom = Slurp(ARTIFACT_ROM);
+  Bytes Rom = ReadBytes(ARTIFACT_ROM);
   std::string Error;
   const auto Volume = ParseFirmwareVolume(Rom, Error);
   ASSERT_TRUE(Volume) << Error;
@@ -83,7 +72,7 @@ TEST(Rom, AnImageNotAtItsFlashAddressIsRefusedByName) {
   const std::size_t Base = FileAt + Module.FindImage()->Offset + 4 + te::ImageBase;
   WriteLe(&Rom.at(Base), 4, ReadLe32(&Rom.at(Base)) + 0x1000);
   const CommandResult Run =
-      RunCommandLine(PEI_SIM_PATH, {"qemu", "--rom", Write("moved.rom", Rom), "--image", MODULE_IMAGE});
+      RunCommandLine(PEI_SIM_PATH, {"qemu", "--rom", WriteScratchFile("moved.rom", Rom), "--image", MODULE_IMAGE});
   EXPECT_EQ(Run.Exit, 4);
   EXPECT_NE(Run.Err.find("PEIM image base is not its flash address"), std::string::npos) << Run.Err;
 }
@@ -92,11 +81,10 @@ TEST(Rom, AnImageNotAtItsFlashAddressIsRefusedByName) {
 // Its line variables, patched in the image, reach the UARTs from flash.
 TEST(Rom, TheModuleReadsItsVariablesFromFlash) {
   std::string Error;
-  const auto Volume = ParseFirmwareVolume(Slurp(ARTIFACT_FV), Error);
+  const auto Volume = ParseFirmwareVolume(ReadBytes(ARTIFACT_FV), Error);
   ASSERT_TRUE(Volume) << Error;
-  Bytes Image = Slurp(MODULE_IMAGE);
-  std::ifstream MapIn(std::string(MODULE_IMAGE).replace(std::string(MODULE_IMAGE).size() - 3, 3, "map"));
-  const std::string Map((std::istreambuf_iterator<char>(MapIn)), std::istreambuf_iterator<char>());
+  Bytes Image = ReadBytes(MODULE_IMAGE);
+  const std::string Map = ReadText(MODULE_MAP);
   // The image executes in place: a variable's RVA is its file offset.
   auto OffsetOf = [&Map](const std::string &Symbol) {
     const std::size_t At = Map.find(" " + Symbol + " ");
@@ -105,8 +93,7 @@ TEST(Rom, TheModuleReadsItsVariablesFromFlash) {
   ASSERT_NE(OffsetOf("?UartParity@@3EA"), 0u);
   Image.at(OffsetOf("?UartParity@@3EA")) = 1;
   Image.at(OffsetOf("?UartBreak@@3EA")) = 1;
-  const std::string Patched = Write("patched.efi", Image);
-  std::ofstream(ScratchPath("patched.map")) << Map;
+  const std::string Patched = WriteScratchImage("patched.efi", Image, MODULE_IMAGE);
   const CommandResult Qemu = RunCommandLine(PEI_SIM_PATH, {"qemu", "--image", Patched});
   // QEMU's own trace saw the patched line: not the described one, so exit 6.
   EXPECT_EQ(Qemu.Exit, 6) << Qemu.Err;
@@ -119,11 +106,10 @@ TEST(Rom, TheModuleReadsItsVariablesFromFlash) {
 }
 
 TEST(Rom, FwupdAndUefiToolParseItWithoutAWarning) {
-  const std::string Rom = Write("parsed.rom", Slurp(ARTIFACT_ROM));
+  const std::string Rom = WriteScratchFile("parsed.rom", ReadBytes(ARTIFACT_ROM));
   const CommandResult Extract = RunCommandLine("UEFIExtract", {Rom, "report"});
   EXPECT_EQ(Extract.Out.find_first_not_of(" \n"), std::string::npos) << Extract.Out;  // no message at all
-  std::ifstream In(Rom + ".report.txt");
-  const std::string Report((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const std::string Report = ReadText(Rom + ".report.txt");
   for (const char *Row : {"7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35 | SocPreInit",
                           "3D8E5A47-92C1-4B6F-A30E-715C2B94E608 | BusInfoPei", "| TE image ", "| PEI dependency ",
                           "1BA0062E-C779-4582-8566-336AE8F78F09 | Volume Top File"}) {

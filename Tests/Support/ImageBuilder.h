@@ -6,6 +6,7 @@
 #define TESTS_SUPPORT_IMAGE_BUILDER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,21 @@ inline std::vector<std::uint8_t> BuildTestImage(const TestImage &Image) {
       Put(Directory + data_directory::Size, 4,
           Image.RelocSize != 0 ? Image.RelocSize : static_cast<std::uint32_t>(At - Reloc->RawOffset));
     }
+  }
+  return File;
+}
+
+// The default image changed field by field before it is built (Change), then
+// byte by byte (Patch); either may be empty.
+inline std::vector<std::uint8_t> BuildTestImage(const std::function<void(TestImage &)> &Change,
+                                                const std::function<void(std::vector<std::uint8_t> &)> &Patch) {
+  TestImage Image;
+  if (Change) {
+    Change(Image);
+  }
+  std::vector<std::uint8_t> File = BuildTestImage(Image);
+  if (Patch) {
+    Patch(File);
   }
   return File;
 }

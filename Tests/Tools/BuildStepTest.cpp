@@ -21,24 +21,11 @@
 #include "PeCompaction.h"
 #include "RomImage.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Read(const std::string &Path) {
-  Bytes Content;
-  std::string Error;
-  EXPECT_TRUE(ReadFileBytes(Path, Content, Error)) << Error;
-  return Content;
-}
-
-std::string Write(const std::string &Name, const Bytes &Content) {
-  const std::string Path = ScratchPath(Name);
-  std::string Error;
-  EXPECT_TRUE(WriteFileBytes(Path, Content, Error)) << Error;
-  return Path;
-}
 
 // The folder holds nothing but what the test put there: no output, no
 // temporary file of a step that failed.
@@ -128,16 +115,8 @@ TEST(PeCompact, RefusesWhatItCannotMove) {
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(Each.Name);
-    TestImage Image;
-    if (Each.Change) {
-      Each.Change(Image);
-    }
-    Bytes File = BuildTestImage(Image);
-    if (Each.Patch) {
-      Each.Patch(File);
-    }
     std::string Error;
-    EXPECT_FALSE(CompactImage(File, Error));
+    EXPECT_FALSE(CompactImage(BuildTestImage(Each.Change, Each.Patch), Error));
     EXPECT_NE(Error.find(Each.Words), std::string::npos) << Error;
   }
 }
@@ -162,11 +141,11 @@ TEST(PeCompact, TheMapMovesWithTheImageAndAMapWithoutSymbolsIsRefused) {
 // cannot be written; 0 with every output written.
 TEST(BuildSteps, ExitStatusesAndNothingWrittenOnFailure) {
   const std::string Folder = FreshFolder("steps");
-  const std::string Image = Write("steps/in.efi", BuildTestImage({}));
+  const std::string Image = WriteScratchFile("steps/in.efi", BuildTestImage({}));
   const std::string Map = ScratchPath("steps/in.map");
   std::string Error;
   ASSERT_TRUE(WriteFileText(Map, " 0001:00000010       _E   0000000000000210     a.obj\n", Error)) << Error;
-  const std::string Broken = Write("steps/broken.efi", Bytes(0x20, 0));
+  const std::string Broken = WriteScratchFile("steps/broken.efi", Bytes(0x20, 0));
   const std::vector<std::string> Inputs = FilesIn(Folder);
   struct Case {
     const char *Name;
@@ -212,11 +191,11 @@ TEST(BuildSteps, ExitStatusesAndNothingWrittenOnFailure) {
   }
   // And when all is well, every output.
   EXPECT_EQ(RunCommandLine(PE_COMPACT_PATH, {MODULE_IMAGE ".linked", Folder + "/m.efi", MODULE_MAP ".linked", Folder + "/m.map"}).Exit, 0);
-  EXPECT_EQ(Read(Folder + "/m.efi"), Read(MODULE_IMAGE));
-  EXPECT_EQ(Read(Folder + "/m.map"), Read(MODULE_MAP));
+  EXPECT_EQ(ReadBytes(Folder + "/m.efi"), ReadBytes(MODULE_IMAGE));
+  EXPECT_EQ(ReadBytes(Folder + "/m.map"), ReadBytes(MODULE_MAP));
   EXPECT_EQ(RunCommandLine(PEI_PACK_PATH, {MODULE_IMAGE, "0.9.0", Folder + "/m.ffs", Folder + "/m.fv", Folder + "/m.te"}).Exit, 0);
-  EXPECT_EQ(Read(Folder + "/m.ffs"), Read(ARTIFACT_FFS));
-  EXPECT_EQ(Read(Folder + "/m.te"), Read(ARTIFACT_TE));
+  EXPECT_EQ(ReadBytes(Folder + "/m.ffs"), ReadBytes(ARTIFACT_FFS));
+  EXPECT_EQ(ReadBytes(Folder + "/m.te"), ReadBytes(ARTIFACT_TE));
 }
 
 TEST(ImageForms, RebaseAppliesEverySiteAndRefusesWhatItCannotApply) {
@@ -313,10 +292,10 @@ TEST(FirmwareBuilders, SizesTheirFieldsCannotHoldAreRefused) {
 
 RomParts ShippedParts() {
   RomParts Parts;
-  Parts.Module = Read(MODULE_IMAGE);
-  Parts.BusInfoPei = Read(ROM_PARTS "/BusInfoPei.efi");
-  Parts.Foundation = Read(ROM_PARTS "/Foundation.bin");
-  Parts.Sec = Read(ROM_PARTS "/Sec.bin");
+  Parts.Module = ReadBytes(MODULE_IMAGE);
+  Parts.BusInfoPei = ReadBytes(ROM_PARTS "/BusInfoPei.efi");
+  Parts.Foundation = ReadBytes(ROM_PARTS "/Foundation.bin");
+  Parts.Sec = ReadBytes(ROM_PARTS "/Sec.bin");
   Parts.Options = "sink=0x1 halt=0x2";
   Parts.Version = "1";
   return Parts;
@@ -330,7 +309,7 @@ TEST(RomBuilder, FilesFollowOneAnotherUpToTheTopFile) {
   std::string Error;
   ASSERT_TRUE(BuildRom(ShippedParts(), Shipped, Error)) << Error;
   ASSERT_EQ(Shipped.at(3).Name, "pad");
-  const std::size_t Foundation = Read(ROM_PARTS "/Foundation.bin").size(), Free = Shipped[3].Size;
+  const std::size_t Foundation = ReadBytes(ROM_PARTS "/Foundation.bin").size(), Free = Shipped[3].Size;
   // The foundation grown until the gap before the top file is Gap bytes.
   for (const std::size_t Gap : {std::size_t{32}, std::size_t{24}, std::size_t{16}, std::size_t{8}, std::size_t{0}}) {
     SCOPED_TRACE(Gap);

@@ -14,26 +14,11 @@
 #include "Layout/LittleEndian.h"
 #include "Layout/Te.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Slurp(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-// Content written into the scratch folder with the module's link map beside it.
-std::string WriteWithMap(const std::string &Name, const Bytes &Content) {
-  const std::string Path = ScratchPath(Name);
-  std::ofstream(Path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(Content.data()), static_cast<std::streamsize>(Content.size()));
-  const std::string Map = std::string(MODULE_IMAGE).substr(0, std::string(MODULE_IMAGE).size() - 3) + "map";
-  std::ifstream In(Map, std::ios::binary);
-  std::ofstream(Path.substr(0, Path.rfind('.')) + ".map", std::ios::binary) << In.rdbuf();
-  return Path;
-}
 
 std::string Field(const std::string &Text, const std::string &Name) {
   const std::size_t At = Text.find("\n" + Name + ": ");
@@ -41,13 +26,13 @@ std::string Field(const std::string &Text, const std::string &Name) {
 }
 
 TEST(ImageForms, TheTeFormAndRebasedFormsRunAsThePe32Does) {
-  const Bytes Pe32 = Slurp(MODULE_IMAGE);
+  const Bytes Pe32 = ReadBytes(MODULE_IMAGE);
   const CommandResult Reference = PeiSim({"run", "--image", MODULE_IMAGE, "--stats"});
   ASSERT_EQ(Reference.Exit, 0);
   std::string Error;
   const auto Te = ToTe(Pe32, Error);
   ASSERT_TRUE(Te) << Error;
-  EXPECT_EQ(*Te, Slurp(ARTIFACT_TE));  // what the build wrote
+  EXPECT_EQ(*Te, ReadBytes(ARTIFACT_TE));  // what the build wrote
   EXPECT_EQ(Te->size(), Pe32.size() - 0xF0 + te::Size);
   const auto TeInFlash = RebaseImage(*Te, 0xFFFF1000u, Error);
   ASSERT_TRUE(TeInFlash) << Error;
@@ -66,7 +51,7 @@ TEST(ImageForms, TheTeFormAndRebasedFormsRunAsThePe32Does) {
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(Each.Name);
-    const std::string Path = WriteWithMap(Each.Name, Each.Image);
+    const std::string Path = WriteScratchImage(Each.Name, Each.Image, MODULE_IMAGE);
     const CommandResult Inspect = PeiSim({"inspect", Path});
     EXPECT_EQ(Inspect.Exit, Each.InspectExit) << Inspect.Out << Inspect.Err;
     EXPECT_EQ(Inspect.Out.find("contract broken: ") == std::string::npos, Each.InspectExit == 0);
@@ -88,9 +73,9 @@ TEST(ImageForms, TheTeFormAndRebasedFormsRunAsThePe32Does) {
 
 TEST(ImageForms, APeimFileCarriesTheTeImageAndTheParsersFindIt) {
   std::string Error;
-  const Bytes File = *BuildPeimFile(Slurp(ARTIFACT_TE), "SocPreInit", "0.9.0", Error);
-  const std::string FfsPath = WriteWithMap("te.ffs", File);
-  const std::string FvPath = WriteWithMap("te.fv", *BuildVolume(File, Error));
+  const Bytes File = *BuildPeimFile(ReadBytes(ARTIFACT_TE), "SocPreInit", "0.9.0", Error);
+  const std::string FfsPath = WriteScratchImage("te.ffs", File, MODULE_IMAGE);
+  const std::string FvPath = WriteScratchImage("te.fv", *BuildVolume(File, Error), MODULE_IMAGE);
   const CommandResult Reference = PeiSim({"run", "--image", MODULE_IMAGE});
   for (const std::string &Path : {FfsPath, FvPath}) {
     SCOPED_TRACE(Path);
@@ -103,13 +88,12 @@ TEST(ImageForms, APeimFileCarriesTheTeImageAndTheParsersFindIt) {
   EXPECT_EQ(Fwupd.Exit, 0) << Fwupd.Err;
   EXPECT_NE(Fwupd.Out.find("<type_name>te</type_name>"), std::string::npos) << Fwupd.Out;
   RunCommandLine("UEFIExtract", {FvPath, "report"});
-  std::ifstream Report(FvPath + ".report.txt");
-  const std::string Listing((std::istreambuf_iterator<char>(Report)), std::istreambuf_iterator<char>());
+  const std::string Listing = ReadText(FvPath + ".report.txt");
   EXPECT_NE(Listing.find("| TE image "), std::string::npos) << Listing;
 }
 
 TEST(ImageForms, TeHeadersOutOfRangeAreNamed) {
-  const Bytes Te = Slurp(ARTIFACT_TE);
+  const Bytes Te = ReadBytes(ARTIFACT_TE);
   struct Case {
     const char *Name;
     std::uint32_t At, Size;
@@ -128,7 +112,7 @@ TEST(ImageForms, TeHeadersOutOfRangeAreNamed) {
     SCOPED_TRACE(Each.Name);
     Bytes Broken = Te;
     WriteLe(&Broken.at(Each.At), Each.Size, Each.Value);
-    const CommandResult Inspect = PeiSim({"inspect", WriteWithMap(std::string(Each.Name) + ".te", Broken)});
+    const CommandResult Inspect = PeiSim({"inspect", WriteScratchImage(std::string(Each.Name) + ".te", Broken, MODULE_IMAGE)});
     EXPECT_EQ(Inspect.Exit, 1);
     EXPECT_NE(Inspect.Err.find(Each.Words), std::string::npos) << Inspect.Err;
   }

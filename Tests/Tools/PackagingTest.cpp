@@ -15,20 +15,9 @@
 #include "FirmwarePacking.h"
 #include "Layout/LittleEndian.h"
 #include "Scratch.h"
+#include "TestFiles.h"
 
 namespace {
-
-std::vector<std::uint8_t> Slurp(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-std::string WriteCopy(const std::string &Name, const std::vector<std::uint8_t> &Bytes) {
-  const std::string Path = ScratchPath(Name);
-  std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()),
-                                              static_cast<std::streamsize>(Bytes.size()));
-  return Path;
-}
 
 std::vector<std::string> SectionTypesInOrder(const std::string &Xml) {
   std::vector<std::string> Types;
@@ -57,21 +46,21 @@ TEST(Packaging, FwupdFindsThePeimTheSectionsAndThePe32) {
       "sh", {"-c", "rm -rf '" + Folder + "' && mkdir -p '" + Folder + "' && cd '" + Folder +
                        "' && fwupdtool firmware-extract '" + ARTIFACT_FFS + "' efi-file"});
   ASSERT_EQ(Extract.Exit, 0) << Extract.Err;
-  EXPECT_EQ(Slurp(Folder + "/img-0x1.fw"), Slurp(MODULE_IMAGE));
+  EXPECT_EQ(ReadBytes(Folder + "/img-0x1.fw"), ReadBytes(MODULE_IMAGE));
 }
 
 TEST(Packaging, AHeaderChecksumOffByOneIsRefusedByFwupdAndInspect) {
-  std::vector<std::uint8_t> File = Slurp(ARTIFACT_FFS);
+  std::vector<std::uint8_t> File = ReadBytes(ARTIFACT_FFS);
   File.at(firmware_file::HeaderChecksum)++;
-  const std::string BadFile = WriteCopy("bad-checksum.ffs", File);
+  const std::string BadFile = WriteScratchFile("bad-checksum.ffs", File);
   EXPECT_NE(RunCommandLine("fwupdtool", {"firmware-parse", BadFile, "efi-file"}).Exit, 0);
   const CommandResult Inspect = PeiSim({"inspect", BadFile});
   EXPECT_EQ(Inspect.Exit, 1);
   EXPECT_NE(Inspect.Err.find("header checksum"), std::string::npos) << Inspect.Err;
 
-  std::vector<std::uint8_t> Volume = Slurp(ARTIFACT_FV);
+  std::vector<std::uint8_t> Volume = ReadBytes(ARTIFACT_FV);
   Volume.at(volume::Checksum)++;
-  const std::string BadVolume = WriteCopy("bad-checksum.fv", Volume);
+  const std::string BadVolume = WriteScratchFile("bad-checksum.fv", Volume);
   EXPECT_NE(RunCommandLine("fwupdtool", {"firmware-parse", BadVolume, "efi-volume"}).Exit, 0);
   EXPECT_EQ(PeiSim({"inspect", BadVolume}).Exit, 1);
   EXPECT_EQ(PeiSim({"run", "--image", BadVolume}).Exit, 4);
@@ -81,13 +70,12 @@ TEST(Packaging, AHeaderChecksumOffByOneIsRefusedByFwupdAndInspect) {
 // its own: fwupd judges that). It always exits 0, so its words are read.
 CommandResult UefiExtractReport(const std::string &Volume) {
   CommandResult Result = RunCommandLine("UEFIExtract", {Volume, "report"});
-  std::ifstream Report(Volume + ".report.txt");
-  Result.Out += std::string((std::istreambuf_iterator<char>(Report)), std::istreambuf_iterator<char>());
+  Result.Out += ReadText(Volume + ".report.txt");
   return Result;
 }
 
 TEST(Packaging, UefiToolListsTheVolumeAndNamesABadFileChecksum) {
-  const CommandResult Good = UefiExtractReport(WriteCopy("uefitool.fv", Slurp(ARTIFACT_FV)));
+  const CommandResult Good = UefiExtractReport(WriteScratchFile("uefitool.fv", ReadBytes(ARTIFACT_FV)));
   for (const char *Row : {"| PEI module            | 00000048 |", "7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35 | SocPreInit",
                           "| PEI dependency        | 00000060 |", "| PE32 image            | 00000078 |",
                           "| UI                    |", "| Version               |"}) {
@@ -95,9 +83,9 @@ TEST(Packaging, UefiToolListsTheVolumeAndNamesABadFileChecksum) {
   }
   EXPECT_EQ((Good.Out + Good.Err).find("invalid"), std::string::npos) << Good.Out << Good.Err;
 
-  std::vector<std::uint8_t> Volume = Slurp(ARTIFACT_FV);
+  std::vector<std::uint8_t> Volume = ReadBytes(ARTIFACT_FV);
   Volume.at(volume::MinHeaderLength + firmware_file::HeaderChecksum)++;
-  const CommandResult Bad = UefiExtractReport(WriteCopy("uefitool-bad.fv", Volume));
+  const CommandResult Bad = UefiExtractReport(WriteScratchFile("uefitool-bad.fv", Volume));
   EXPECT_NE((Bad.Out + Bad.Err).find("invalid header checksum"), std::string::npos) << Bad.Out << Bad.Err;
 }
 
@@ -110,7 +98,7 @@ TEST(Packaging, HeaderChecksumsMatchTheKnownVectors) {
   // FFS2, FvLength 0x2000, attributes 0x0004FEFF, one run of two 4 KiB blocks:
   // the volume header checksum is 0xC6CD.
   std::string Error;
-  const auto Volume = BuildVolume(*BuildPeimFile(Slurp(MODULE_IMAGE), "SocPreInit", "0.9.0", Error), Error);
+  const auto Volume = BuildVolume(*BuildPeimFile(ReadBytes(MODULE_IMAGE), "SocPreInit", "0.9.0", Error), Error);
   ASSERT_TRUE(Volume) << Error;
   ASSERT_EQ(Volume->size(), 0x2000u);
   EXPECT_EQ((*Volume)[0x32] | (*Volume)[0x33] << 8, 0xC6CD);
@@ -166,7 +154,7 @@ TEST(Packaging, DependencyExpressionsEvaluateAndMalformedOnesAreRefused) {
 // A fault inside any file is the volume's fault, not only in its last file.
 TEST(Packaging, ASectionFaultInAnEarlierFileIsTheVolumesFault) {
   std::string Error;
-  const auto File = BuildPeimFile(Slurp(MODULE_IMAGE), "SocPreInit", "1", Error);
+  const auto File = BuildPeimFile(ReadBytes(MODULE_IMAGE), "SocPreInit", "1", Error);
   ASSERT_TRUE(File) << Error;
   const auto Raw = BuildRawFile(kBusInfoPpiGuid, {1, 2, 3}, Error);
   ASSERT_TRUE(Raw) << Error;
@@ -206,20 +194,20 @@ TEST(Packaging, ArtifactsAreReproducible) {
                        "' --target socpreinit_package socpreinit_rom debug_level_image engine_test_image "
                        "socpreinit_debug_image >/dev/null"});
   ASSERT_EQ(Build.Exit, 0) << Build.Out << Build.Err;
-  EXPECT_EQ(Slurp(Folder + "/SocPreInit.efi"), Slurp(MODULE_IMAGE));
-  EXPECT_EQ(Slurp(Folder + "/SocPreInit.ffs"), Slurp(ARTIFACT_FFS));
-  EXPECT_EQ(Slurp(Folder + "/SocPreInit.fv"), Slurp(ARTIFACT_FV));
-  EXPECT_EQ(Slurp(Folder + "/SocPreInit.rom"), Slurp(ARTIFACT_ROM));
-  EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.efi"), Slurp(DEBUG_LEVEL_IMAGE));
-  EXPECT_EQ(Slurp(Folder + "/Tests/EngineTest.efi"), Slurp(ENGINE_IMAGE));
+  EXPECT_EQ(ReadBytes(Folder + "/SocPreInit.efi"), ReadBytes(MODULE_IMAGE));
+  EXPECT_EQ(ReadBytes(Folder + "/SocPreInit.ffs"), ReadBytes(ARTIFACT_FFS));
+  EXPECT_EQ(ReadBytes(Folder + "/SocPreInit.fv"), ReadBytes(ARTIFACT_FV));
+  EXPECT_EQ(ReadBytes(Folder + "/SocPreInit.rom"), ReadBytes(ARTIFACT_ROM));
+  EXPECT_EQ(ReadBytes(Folder + "/Tests/SocPreInitDebug.efi"), ReadBytes(DEBUG_LEVEL_IMAGE));
+  EXPECT_EQ(ReadBytes(Folder + "/Tests/EngineTest.efi"), ReadBytes(ENGINE_IMAGE));
   // The symbol files name no path of the build folder or the checkout.
   const std::string Module = MODULE_IMAGE, Debug = DEBUG_LEVEL_IMAGE;
-  EXPECT_EQ(Slurp(Folder + "/SocPreInit.debug"), Slurp(Module.substr(0, Module.size() - 4) + ".debug"));
-  EXPECT_EQ(Slurp(Folder + "/Tests/SocPreInitDebug.debug"), Slurp(Debug.substr(0, Debug.size() - 4) + ".debug"));
+  EXPECT_EQ(ReadBytes(Folder + "/SocPreInit.debug"), ReadBytes(Module.substr(0, Module.size() - 4) + ".debug"));
+  EXPECT_EQ(ReadBytes(Folder + "/Tests/SocPreInitDebug.debug"), ReadBytes(Debug.substr(0, Debug.size() - 4) + ".debug"));
   // The -Og copy: other code, its own symbol file, and it runs as the module does.
   const std::string LessOptimised = Folder + "/Debug/SocPreInit.efi";
-  EXPECT_NE(Slurp(LessOptimised), Slurp(MODULE_IMAGE));
-  EXPECT_FALSE(Slurp(Folder + "/Debug/SocPreInit.debug").empty());
+  EXPECT_NE(ReadBytes(LessOptimised), ReadBytes(MODULE_IMAGE));
+  EXPECT_FALSE(ReadBytes(Folder + "/Debug/SocPreInit.debug").empty());
   const CommandResult Run = PeiSim({"run", "--image", LessOptimised});
   EXPECT_EQ(Run.Exit, 0) << Run.Out << Run.Err;
   EXPECT_NE(Run.Out.find("outcome: ModuleEntry returned 0x00000000 (Success)"), std::string::npos) << Run.Out;

@@ -1,5 +1,6 @@
-#include "HexText.h"
+#include "TextFields.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -43,4 +44,16 @@ std::optional<std::uint32_t> Number32FromText(std::string_view Text, std::uint32
     return std::nullopt;
   }
   return static_cast<std::uint32_t>(*Value);
+}
+
+std::vector<std::string_view> WordsOf(std::string_view Text) {
+  std::vector<std::string_view> Words;
+  for (std::size_t At = 0; At < Text.size();) {
+    const std::size_t End = std::min(Text.find(' ', At), Text.size());
+    if (End > At) {
+      Words.push_back(Text.substr(At, End - At));
+    }
+    At = End + 1;
+  }
+  return Words;
 }

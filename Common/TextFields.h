@@ -1,14 +1,17 @@
-// Hexadecimal as every host tool writes it: "0x", then upper-case digits, at
-// least Digits of them ("0x1F" for Hex(31), "0x0000001F" for Hex(31, 8));
-// and numbers read back from text without a throw.
-#ifndef COMMON_HEX_TEXT_H_
-#define COMMON_HEX_TEXT_H_
+// Fields of text as every host tool writes and reads them: hexadecimal as
+// "0x" and upper-case digits, numbers read back without a throw, and the
+// words of a line.
+#ifndef COMMON_TEXT_FIELDS_H_
+#define COMMON_TEXT_FIELDS_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+// "0x" and upper-case digits, at least Digits of them ("0x1F" for Hex(31),
+// "0x0000001F" for Hex(31, 8)).
 std::string Hex(std::uint64_t Value, int Digits = 1);
 
 // A number as the tools and the foundation write one: "0x" and hexadecimal
@@ -19,4 +22,7 @@ std::optional<std::uint64_t> NumberFromText(std::string_view Text);
 // The same, no more than Max.
 std::optional<std::uint32_t> Number32FromText(std::string_view Text, std::uint32_t Max = UINT32_MAX);
 
-#endif  // COMMON_HEX_TEXT_H_
+// The words of Text, split at blanks (runs of blanks give no empty word).
+std::vector<std::string_view> WordsOf(std::string_view Text);
+
+#endif  // COMMON_TEXT_FIELDS_H_
