@@ -45,6 +45,10 @@ TEST(FoundationOptions, EverySettingIsTaken) {
   EXPECT_EQ(Parse("rom sink=0xFFFFFFFF").Options.SinkRva, 0xFFFFFFFFu);
   EXPECT_EQ(Parse("rom ppi=0x80000000").Options.PpiStatus, 0x80000000u);
   EXPECT_EQ(Parse("rom divisor=0").Options.DivisorCode, 0);
+  // Decimal unless it starts with 0x or 0X; a leading 0 alone is decimal.
+  EXPECT_EQ(Parse("rom divisor=0X1F").Options.DivisorCode, 0x1F);
+  EXPECT_EQ(Parse("rom divisor=0x1f").Options.DivisorCode, 0x1F);
+  EXPECT_EQ(Parse("rom divisor=012").Options.DivisorCode, 12);
 }
 
 TEST(FoundationOptions, EveryRefusalIsNamed) {
