@@ -14,7 +14,7 @@
 
 #include "FirmwarePacking.h"
 #include "LinkMap.h"
-#include "RomLayout.h"
+#include "Layout/RomLayout.h"
 
 using rom_layout::kRomBase;
 using rom_layout::kRomSize;

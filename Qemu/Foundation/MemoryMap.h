@@ -6,7 +6,7 @@
 #define QEMU_FOUNDATION_MEMORY_MAP_H_
 
 #include "Base.h"
-#include "RomLayout.h"
+#include "Layout/RomLayout.h"
 
 #define LARGE_PAGE_SIZE 0x00400000u
 #define FLASH_BASE 0xFFC00000u  // the top 4 MiB, where the ROM lies: no store lands there

@@ -13,7 +13,7 @@
 #include "Layout/Pe32.h"
 #include "Library/PiLayoutLib.h"
 #include "PortIo.h"
-#include "RomLayout.h"
+#include "Layout/RomLayout.h"
 
 #define MAX_PEIMS 16u
 #define OPTIONS_CAPACITY (foundation_protocol::kMaxOptionsText + 1)

@@ -3,8 +3,8 @@
 // volume of 64 KiB that ends at 4 GiB, as QEMU maps a -bios file, whose last
 // file is the volume top file with the foundation and the SEC, the SEC's
 // last 16 bytes the reset vector.
-#ifndef QEMU_INCLUDE_ROM_LAYOUT_H_
-#define QEMU_INCLUDE_ROM_LAYOUT_H_
+#ifndef MDEPKG_LAYOUT_ROM_LAYOUT_H_
+#define MDEPKG_LAYOUT_ROM_LAYOUT_H_
 
 #include "Base.h"
 
@@ -16,4 +16,4 @@ inline constexpr UINT32 kResetVector = kSecSize - 16;  // in the SEC: the proces
 inline constexpr UINT32 kSecFoundationSize = 0;    // in the SEC: the 32-bit size of the foundation, which lies just below it
 }  // namespace rom_layout
 
-#endif  // QEMU_INCLUDE_ROM_LAYOUT_H_
+#endif  // MDEPKG_LAYOUT_ROM_LAYOUT_H_
