@@ -18,7 +18,9 @@
 #include "FileBytes.h"
 #include "GdbRelay.h"
 #include "LinkMap.h"
+#include "FirmwarePacking.h"
 #include "QemuChecks.h"
+#include "RunRom.h"
 #include "Scratch.h"
 
 namespace {
@@ -308,6 +310,29 @@ TEST(GdbRelay, AnOldSocketIsClearedAndAnythingElseIsLeftAlone) {
   std::string Text;
   EXPECT_TRUE(ReadFileText(Path, Text, Error));
   EXPECT_EQ(Text, "mine\n");
+}
+
+
+// A volume's first PEIM is the module, whatever files come before it; a
+// volume without one is refused as such, not for the first file's contents.
+TEST(ModuleImageOf, AVolumesFirstPeimIsTheModule) {
+  std::string Error;
+  const auto Raw = BuildRawFile(Guid16{0x11}, {1, 2, 3, 4}, Error);
+  ASSERT_TRUE(Raw) << Error;
+  const std::vector<std::uint8_t> Image(0x200, 0x4D);
+  const auto Peim = BuildPeimFile(Image, "Mine", "1", Error);
+  ASSERT_TRUE(Peim) << Error;
+  const auto Both = BuildVolumeOf({{0x48, *Raw}, {0x48 + ((Raw->size() + 7) & ~std::size_t{7}), *Peim}}, 0x1000, Error);
+  const auto RawOnly = BuildVolume(*Raw, Error);
+  ASSERT_TRUE(Both && RawOnly) << Error;
+  const std::string BothPath = ScratchPath("first-peim.fv"), RawPath = ScratchPath("no-peim.fv");
+  ASSERT_TRUE(WriteFileBytes(BothPath, *Both, Error) && WriteFileBytes(RawPath, *RawOnly, Error)) << Error;
+  std::vector<std::uint8_t> Depex;
+  bool Bare = true;
+  EXPECT_EQ(ModuleImageOf(BothPath, Depex, Bare, Error), Image) << Error;
+  EXPECT_FALSE(Bare);
+  EXPECT_TRUE(ModuleImageOf(RawPath, Depex, Bare, Error).empty());
+  EXPECT_EQ(Error, RawPath + ": the volume holds no PEIM file");
 }
 
 }  // namespace
