@@ -117,6 +117,11 @@ void Ia32Machine::AddService(std::uint32_t Address, std::function<std::uint32_t(
         "service hook");
 }
 
+void Ia32Machine::SetRegisterArguments(std::uint32_t Ecx, std::uint32_t Edx) {
+  uc_reg_write(Uc_, UC_X86_REG_ECX, &Ecx);
+  uc_reg_write(Uc_, UC_X86_REG_EDX, &Edx);
+}
+
 void Ia32Machine::Fail(std::string Why) {
   if (Fault_.empty()) {
     Fault_ = std::move(Why);
@@ -166,6 +171,15 @@ void Ia32Machine::OnCode(std::uint32_t Address) {
   }
 
   Instructions_++;
+  if (Coverage_ != nullptr && Address - ImageBase_ < ImageSize_) {
+    const std::uint32_t Rva = Address - ImageBase_;
+    Coverage_->Executed[Rva]++;
+    if (LastRvaKnown_) {
+      Coverage_->Steps[{LastRva_, Rva}]++;
+    }
+    LastRva_ = Rva;
+    LastRvaKnown_ = true;
+  }
   if (Address == SinkAddress_) {
     std::uint32_t Frame[3] = {};
     std::string Bytes;
@@ -244,6 +258,7 @@ CallOutcome Ia32Machine::Call(std::uint32_t Function, const std::vector<std::uin
   MinEsp_ = EntryEsp;
   Halted_ = ReleasePending_ = HaltWordKnown_ = InHalt_ = HaltUnasked_ = false;
   Fault_.clear();
+  LastRvaKnown_ = false;
 
   uc_hook StackHook;
   Check(uc_hook_add(Uc_, &StackHook, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(StackWriteHook), this,

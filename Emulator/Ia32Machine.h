@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ImageRuns.h"
 #include "LinkMap.h"
 #include "PeImage.h"
 
@@ -71,8 +72,16 @@ class Ia32Machine {
   void SetHaltSpin(std::uint64_t Instructions) { HaltSpin_ = Instructions; }
   static constexpr std::size_t kMaxMmioPages = 256;
 
+  // Records into Runs (null: nothing) each instruction of the image the
+  // calls execute and each step from one to the next.
+  void RecordCoverage(ImageRuns *Runs) { Coverage_ = Runs; }
+
   // "ModuleEntry+0x1C" for an address inside the image, else the address.
   std::string NearestSymbol(std::uint32_t Address) const;
+
+  // ECX and EDX for the next call: the first two arguments of a routine that
+  // link-time optimisation gave a register convention.
+  void SetRegisterArguments(std::uint32_t Ecx, std::uint32_t Edx);
 
   // Calls Function with the 32-bit Args (cdecl), the stack top at StackTop.
   CallOutcome Call(std::uint32_t Function, const std::vector<std::uint32_t> &Args, std::uint32_t StackTop,
@@ -110,6 +119,9 @@ class Ia32Machine {
   std::uint64_t HaltSpin_ = 0, HaltSpinLeft_ = 0;
   bool HaltUnasked_ = false;
   std::uint64_t InstructionLimit_ = 100'000;
+  ImageRuns *Coverage_ = nullptr;
+  std::uint32_t LastRva_ = 0;
+  bool LastRvaKnown_ = false;
   std::string Fault_;  // why a hook stopped the run; nothing may be thrown through the emulator
 };
 

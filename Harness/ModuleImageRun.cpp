@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "CoverageData.h"
 #include "Ia32Machine.h"
 
 namespace {
@@ -101,6 +102,9 @@ bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &ParsedImage, const
     Ia32Machine Machine(Bus);
     Machine.SetInstructionLimit(Run.MaxInstructions);
     Machine.SetHaltSpin(Run.HaltSpin);
+    const std::string CoverageFile = Run.CoverageFile.empty() ? CoverageFileFromEnvironment() : Run.CoverageFile;
+    ImageRuns Executed;
+    Machine.RecordCoverage(CoverageFile.empty() ? nullptr : &Executed);
     Machine.MapRam(board_map::kLoaderRamBase, board_map::kLoaderRamSize);
     Machine.LoadImage(*Image, *Map, Run.LoadBase);
     BuildPeiServices(Machine, Board);
@@ -110,6 +114,10 @@ bool RunParsedModuleImage(VirtualBoard &Board, const PeImage &ParsedImage, const
         Machine.Call(Run.LoadBase + Image->EntryPoint, {0, kServicesPointer}, kStackTop, kReturnStub);
     Stats.Instructions = Outcome.Instructions;
     Stats.StackBytes = Outcome.StackBytes;
+    // What ran counts whatever the outcome: a failed run executed it too.
+    if (!CoverageFile.empty() && !AddImageRuns(CoverageFile, Image->File, Run.ImagePath, Executed, Error)) {
+      return false;
+    }
     if (Outcome.How == CallOutcome::End::Failed) {
       Error = "emulation failed: " + Outcome.Error;
       return false;

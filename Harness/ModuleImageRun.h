@@ -21,6 +21,9 @@ struct ModuleImageRun {
   // Instructions a halt loop runs before the board is asked to stop or
   // release it (Ia32Machine::SetHaltSpin); 0 asks at its entry.
   std::uint64_t HaltSpin = 0;
+  // The coverage file the run adds what it executed to; empty: the one
+  // $SOC_IMAGE_COVERAGE names, if any.
+  std::string CoverageFile = {};
 };
 
 struct ModuleImageStats {

@@ -89,7 +89,7 @@ TEST(PeiSim, FormatReportsFailedChecksAndUsage) {
 namespace {
 
 TEST(PeiSim, EachCommandHasItsHelpAndUsageErrorsAreOneLine) {
-  for (const char *Command : {"format", "run", "qemu", "inspect", "report"}) {
+  for (const char *Command : {"format", "run", "qemu", "inspect", "report", "coverage"}) {
     const CommandResult Help = PeiSim({Command, "--help"});
     EXPECT_EQ(Help.Exit, 0) << Command;
     EXPECT_EQ(Help.Out.rfind(std::string(Command) + ":", 0), 0u) << Help.Out;
@@ -106,18 +106,41 @@ TEST(PeiSim, EachCommandHasItsHelpAndUsageErrorsAreOneLine) {
   EXPECT_EQ(Version.Out.rfind("pei-sim ", 0), 0u);
 }
 
+// The coverage options' mistakes: each a usage error naming it; a file that
+// cannot be read, a status of its own.
+TEST(PeiSim, CoverageOptionsAreChecked) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> Usage = {
+      {{"run", "--coverage", "x.cov"}, "--stats, --map, --load-base, --max-instructions and --coverage need --image"},
+      {{"run", "--image", "x.efi", "--coverage", ""}, "--coverage needs a file name"},
+      {{"qemu", "--image", "x.efi", "--coverage", ""}, "--coverage needs a file name"},
+      {{"coverage", "--image", "x.efi"}, "coverage needs --data FILE and at least one --image IMAGE"},
+      {{"coverage", "--data", "x.cov"}, "coverage needs --data FILE and at least one --image IMAGE"},
+      {{"coverage", "--symbols", "x.debug", "--image", "x.efi"}, "--symbols follows the --image it belongs to"},
+      {{"coverage", "--listed", "README.md"}, "--listed follows the --image it belongs to"},
+      {{"coverage", "--data"}, "option --data needs a value"},
+  };
+  for (const auto &[Args, Message] : Usage) {
+    const CommandResult Run = PeiSim(Args);
+    EXPECT_EQ(Run.Exit, 2) << Message;
+    EXPECT_EQ(Run.Err.substr(0, Run.Err.find('\n')), "pei-sim: " + Message);
+  }
+  const CommandResult Unreadable = PeiSim({"coverage", "--data", "/nonexistent.cov", "--image", "x.efi"});
+  EXPECT_EQ(Unreadable.Exit, 4);
+  EXPECT_EQ(Unreadable.Err.rfind("pei-sim: /nonexistent.cov", 0), 0u) << Unreadable.Err;
+}
+
 // The manual page is made from the tool's own help: every command is a
 // section of it, with its options and exit statuses.
 TEST(PeiSim, TheManualPageHoldsEveryCommand) {
   const CommandResult Man = RunCommandLine("env", {"MANWIDTH=100", "man", "-l", "-P", "cat", PEI_SIM_MAN});
   ASSERT_EQ(Man.Exit, 0) << Man.Err;
-  for (const char *Command : {"format", "run", "qemu", "inspect", "report"}) {
+  for (const char *Command : {"format", "run", "qemu", "inspect", "report", "coverage"}) {
     std::string Section = std::string("PEI-SIM ") + Command;
     std::transform(Section.begin(), Section.end(), Section.begin(), ::toupper);
     EXPECT_NE(Man.Out.find("\n" + Section + "\n"), std::string::npos) << Section;
   }
   EXPECT_NE(Man.Out.find("Exit status"), std::string::npos);
-  for (const char *Option : {"--mangled-names", "--ppi-status", "--max-instructions", "--time-limit"}) {
+  for (const char *Option : {"--mangled-names", "--ppi-status", "--max-instructions", "--time-limit", "--listed"}) {
     EXPECT_NE(Man.Out.find(Option), std::string::npos) << Option;
   }
   EXPECT_NE(Man.Out.find("pei-sim qemu --image IMAGE"), std::string::npos);  // the synopsis

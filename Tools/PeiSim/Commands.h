@@ -13,5 +13,6 @@ ExitStatus RunCommand(const std::vector<std::string> &Args);
 ExitStatus InspectCommand(const std::vector<std::string> &Args);
 ExitStatus ReportCommand(const std::vector<std::string> &Args);
 ExitStatus QemuCommand(const std::vector<std::string> &Args);
+ExitStatus CoverageCommand(const std::vector<std::string> &Args);
 
 #endif  // TOOLS_PEI_SIM_COMMANDS_H_

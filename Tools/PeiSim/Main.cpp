@@ -16,6 +16,8 @@ const char kOverview[] =
     "  or:  pei-sim qemu --image IMAGE [--rom ROM] [--map MAP] [OPTIONS]\n"
     "  or:  pei-sim inspect IMAGE\n"
     "  or:  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
+    "  or:  pei-sim coverage --data FILE --image IMAGE [--symbols FILE] [--map MAP] [--listed FILE] ...\n"
+    "                        [--lcov OUT]\n"
     "  or:  pei-sim COMMAND --help\n"
     "  or:  pei-sim --help | --version\n"
     "Runs, traces and checks the SocPreInit PEI module: its host build and its IA-32\n"
@@ -36,8 +38,9 @@ const char kFormatHelp[] =
     "  time:Y-M-DTH:M   EFI_TIME: year 0-65535, month, day, hour, minute 0-255 each\n"
     "                   (decimal or 0x-hex), e.g. time:2024-7-4T13:5 or time:65535-255-255T255:255\n"
     "  null             null pointer\n"
-    "--image runs the engine compiled for IA-32 (the test image EngineTest.efi) under\n"
-    "emulation instead of the host build; the output is the same.\n"
+    "--image runs the engine compiled for IA-32 under emulation instead of the host\n"
+    "build: the test image EngineTest.efi, or the module image's own FormatToBuffer;\n"
+    "the output is the same.\n"
     "Exit status: 0 done; 3 a check failed (its assertion line goes to stderr); 2 usage;\n"
     "4 the image could not be run.\n";
 
@@ -59,6 +62,10 @@ const char kRunHelp[] =
     "                      the default run takes about 160)\n"
     "  --stats             with --image: add the image size, the instructions executed\n"
     "                      from entry to return and the deepest stack use\n"
+    "  --coverage FILE     with --image: add every instruction the image executed, and\n"
+    "                      each step from one to the next, to FILE (made when missing;\n"
+    "                      runs in parallel add to it safely); pei-sim coverage reads it.\n"
+    "                      The test suites' runs add to $SOC_IMAGE_COVERAGE when it is set\n"
     "  --ignore-depex      with a PEIM file or volume: dispatch whatever its dependency\n"
     "                      expression says\n"
     "IMAGE may be the PE32 image, its TE form (.te), a PEIM file (.ffs) or a firmware\n"
@@ -99,6 +106,9 @@ const char kQemuHelp[] =
     "                      is ended 3 s after gdb has gone)\n"
     "  --symbols FILE      the symbol file for --gdb (default: the image's, .debug)\n"
     "  --mangled-names     with --gdb: list the routines by their linked names\n"
+    "  --coverage FILE     add what QEMU executed of the module to FILE, as run\n"
+    "                      --coverage does (from QEMU's own in_asm and exec logs, which\n"
+    "                      go into qemu-trace.txt and slow the run)\n"
     "  --keep FOLDER       keep QEMU's files there: SocPreInit.rom, qemu-command.txt,\n"
     "                      qemu-trace.txt, qemu-output.txt, debugcon.txt, com1.txt,\n"
     "                      com2.txt (and gdb.sock with --gdb); a later run may reuse it\n"
@@ -133,6 +143,31 @@ const char kReportHelp[] =
     "built with 0x80000001) and an assertion raised inside the engine (the engine\n"
     "test image). Exit status 1 when a budget checked as a gate is broken.\n";
 
+const char kCoverageHelp[] =
+    "coverage: reads the runs of IA-32 images recorded in FILE (run --coverage, or\n"
+    "$SOC_IMAGE_COVERAGE) against each IMAGE: its instructions as llvm-objdump\n"
+    "decodes them from the image, their source lines, inlined frames included, as\n"
+    "llvm-symbolizer reads them from the symbol file. Prints for each image the\n"
+    "instructions executed and the conditional jumps taken both ways, then every\n"
+    "instruction never executed (by routine and source line) and every jump taken\n"
+    "one way only. The runs of an image count for its TE form and for any base.\n"
+    "  --data FILE         the recorded runs\n"
+    "  --image IMAGE       a PE32 image whose runs FILE holds (repeatable)\n"
+    "  --symbols FILE      its symbol file (default: IMAGE with the extension .debug);\n"
+    "                      one made for another image is refused\n"
+    "  --map MAP           its link map (default: IMAGE with the extension .map)\n"
+    "  --listed FILE       what no run of IMAGE can reach, as the rows \"| `PATH:LINE` |\n"
+    "                      reason |\" (or \"| `ROUTINE` |\" for its code of no line) of a\n"
+    "                      Markdown table: every other gap, and every row where\n"
+    "                      nothing is missing, is a fault (exit status 1)\n"
+    "  --lcov OUT          write the lcov tracefile (a test name per image) for genhtml\n"
+    "                      and lcov --summary\n"
+    "  --source-root DIR   the source tree the tracefile names files in (default: the\n"
+    "                      tree pei-sim was built from)\n"
+    "Exit status: 0 done; 1 FILE holds no runs of an IMAGE, or a gap is not accounted\n"
+    "for; 2 usage; 4 a file cannot be read, is not what it should be, or llvm-objdump\n"
+    "or llvm-symbolizer failed.\n";
+
 struct COMMAND {
   const char *Name;
   const char *Help;
@@ -142,6 +177,7 @@ struct COMMAND {
 const COMMAND kCommands[] = {
     {"format", kFormatHelp, FormatCommand}, {"run", kRunHelp, RunCommand},       {"qemu", kQemuHelp, QemuCommand},
     {"inspect", kInspectHelp, InspectCommand}, {"report", kReportHelp, ReportCommand},
+    {"coverage", kCoverageHelp, CoverageCommand},
 };
 
 // "--help" or "-h" among a command's options (not after "--", where FORMAT may be anything).

@@ -108,12 +108,18 @@ ExitStatus RunCommand(const std::vector<std::string> &Args) {
       IgnoreDepex = true;
     } else if (Option == "--stats") {
       Stats = true;
+    } else if (Option == "--coverage") {
+      Image.CoverageFile = Value();
+      if (Image.CoverageFile.empty()) {
+        throw UsageError("--coverage needs a file name");
+      }
+      ImageOnly = true;
     } else {
       throw UsageError("unknown option '" + Option + "'");
     }
   }
   if (Image.ImagePath.empty() && (Stats || !Image.MapPath.empty() || LoadBaseGiven || ImageOnly)) {
-    throw UsageError("--stats, --map, --load-base and --max-instructions need --image");
+    throw UsageError("--stats, --map, --load-base, --max-instructions and --coverage need --image");
   }
   if (!Image.ImagePath.empty() && Settings.DebugLevel) {
     throw UsageError("--debug-level is for the host build; an image carries its own level mask");
