@@ -5,12 +5,16 @@
 #include <chrono>
 #include <cstdio>
 
+#include "CoverageData.h"
 #include "FileBytes.h"
 #include "FirmwarePacking.h"
 #include "GdbCommand.h"
 #include "GdbRelay.h"
 #include "TextFields.h"
+#include "Layout/Pe32.h"
+#include "Library/PiLayoutLib.h"
 #include "LinkMap.h"
+#include "QemuExecution.h"
 #include "RunProcess.h"
 #include "RunRom.h"
 
@@ -60,7 +64,8 @@ std::vector<std::string> QemuArguments(const QemuSettings &Settings, const RunFi
   }
   Args.insert(Args.end(), {"-device", "isa-debug-exit,iobase=" + Hex(kDebugExitPort) + ",iosize=0x04",
                            "-debugcon", "file:" + Files.Console,
-                           "-d", "trace:serial_update_parameters,trace:pci_cfg_write,trace:memory_region_ops_write",
+                           "-d", std::string(Settings.CoverageFile.empty() ? "" : kExecutionLogFlags + std::string(",")) +
+                                     "trace:serial_update_parameters,trace:pci_cfg_write,trace:memory_region_ops_write",
                            "-D", Files.Trace});
   if (Settings.Gdb) {
     Args.insert(Args.end(), {"-S", "-chardev", "socket,id=gdb0,path=" + Files.QemuGdbSocket + ",server=on,wait=off",
@@ -80,6 +85,22 @@ void NoteTransmitted(const std::string &Path, const std::string &Name, BoardStat
   }
 }
 
+// Adds what the log shows QEMU executed of the module to the coverage file.
+bool AddQemuRuns(const QemuSettings &Settings, const std::string &Log, std::uint32_t ModuleBase, std::string &Error) {
+  std::vector<std::uint8_t> Depex;
+  bool Bare = false;
+  const std::vector<std::uint8_t> Image = ModuleImageOf(Settings.ImagePath, Depex, Bare, Error);
+  PE32_INFO Info;
+  LAYOUT_FAULT Fault;
+  if (Image.empty() || Image.size() > kMaxImageSize ||
+      !CheckImageHeaders(Image.data(), static_cast<UINT32>(Image.size()), kMaxImageSize, Info, Fault)) {
+    Error = "the coverage of the run cannot be kept: " + (Image.empty() ? Error : Settings.ImagePath + " is no image");
+    return false;
+  }
+  const ImageRuns Runs = ModuleRunsFromQemuLog(Log, ModuleBase, Info.SizeOfImage);
+  return AddImageRuns(Settings.CoverageFile, Image, Settings.ImagePath, Runs, Error);
+}
+
 // What the run read back into the outcome, and why a run that did not
 // complete ended.
 void ReadBack(const QemuSettings &Settings, const RunFiles &Files, WaitEnd End, int Status, QemuOutcome &Outcome) {
@@ -88,6 +109,9 @@ void ReadBack(const QemuSettings &Settings, const RunFiles &Files, WaitEnd End, 
   ReadFileText(Files.Trace, Trace, Error, 64u << 20);
   Outcome.Console = ParseConsoleReport(Console);
   Outcome.Trace = ParseQemuTrace(Trace);
+  if (!Settings.CoverageFile.empty() && !AddQemuRuns(Settings, Trace, Outcome.ModuleBase, Error)) {
+    Outcome.Console.Errors.push_back(Error);  // the run counts as not completed: its coverage is lost
+  }
   Outcome.State = StateFromConsole(Outcome.Console, Settings.Board.Bus);
   Outcome.NotDispatched = Outcome.Console.Outcome == kOutcomeNotDispatched;
   if (Outcome.NotDispatched) {

@@ -42,6 +42,9 @@ struct QemuSettings {
   std::string SymbolPath;  // with Gdb: empty: the image path with ".debug" for its extension
   std::string SourceFolder;  // with Gdb: where gdb finds the sources the symbol file names (may be empty)
   unsigned TimeLimitSeconds = 20;  // in gdb mode too
+  // Add what QEMU executed of the module (from its in_asm and exec logs) to
+  // this coverage file; empty: nothing is logged.
+  std::string CoverageFile;
 };
 
 struct QemuOutcome {

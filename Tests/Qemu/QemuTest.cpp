@@ -12,6 +12,7 @@
 
 #include "ExitStatus.h"
 #include "CommandRun.h"
+#include "CoverageData.h"
 #include "ModuleImageRun.h"
 #include "QemuChecks.h"
 #include "QemuRun.h"
@@ -244,6 +245,53 @@ TEST(Qemu, TheVolumeIsWalkedAndDispatchedByTheFoundation) {
   EXPECT_EQ(SummaryLines(Missing.Out, false), SummaryLines(BoardMissing.Out, false));
   EXPECT_NE(Missing.Out.find("outcome: not dispatched: its dependency expression"), std::string::npos);
   EXPECT_EQ(Missing.Out.find("FAILED"), std::string::npos) << Missing.Out;
+}
+
+// What QEMU executed of the module, read from its own translation and
+// execution logs, is what the emulator executed on the equal board: the same
+// instructions, so the same source lines. (The counts are not compared: with
+// -icount QEMU runs a block again from an I/O access.)
+TEST(Qemu, CoverageFromQemusLogsIsTheEmulatorsForTheDefaultRun) {
+  const std::string FromQemu = ScratchPath("qemu.cov"), FromEmulator = ScratchPath("emulator.cov");
+  std::filesystem::remove(FromQemu);
+  std::filesystem::remove(FromEmulator);
+  const CommandResult Qemu = PeiSim({"qemu", "--image", MODULE_IMAGE, "--coverage", FromQemu});
+  ASSERT_EQ(Qemu.Exit, 0) << Qemu.Err;
+  const CommandResult Run =
+      PeiSim({"run", "--image", MODULE_IMAGE, "--divisor-code", "3", "--bus", "0", "--coverage", FromEmulator});
+  ASSERT_EQ(Run.Exit, 0) << Run.Err;
+  std::string Error;
+  const auto A = ReadCoverageFile(FromQemu, Error), B = ReadCoverageFile(FromEmulator, Error);
+  ASSERT_TRUE(A && B) << Error;
+  ASSERT_EQ(A->Images.size(), 1u);
+  ASSERT_EQ(B->Images.size(), 1u);
+  EXPECT_EQ(A->Images.begin()->first, B->Images.begin()->first);  // the TE in flash is the same image
+  std::vector<std::uint32_t> Left, Right;
+  for (const auto &[Rva, Count] : A->Images.begin()->second.Executed) {
+    Left.push_back(Rva);
+  }
+  for (const auto &[Rva, Count] : B->Images.begin()->second.Executed) {
+    Right.push_back(Rva);
+  }
+  EXPECT_GT(Left.size(), 100u);
+  EXPECT_EQ(Left, Right);
+  // And the source lines the two tracefiles mark as run.
+  std::vector<std::string> Lines[2];
+  const std::string *Files[2] = {&FromQemu, &FromEmulator};
+  for (int Side = 0; Side < 2; Side++) {
+    const std::string Lcov = *Files[Side] + ".info";
+    ASSERT_EQ(PeiSim({"coverage", "--data", *Files[Side], "--image", MODULE_IMAGE, "--lcov", Lcov}).Exit, 0);
+    std::istringstream Text(ReadText(Lcov));
+    std::string File, Line;
+    while (std::getline(Text, Line)) {
+      File = Line.rfind("SF:", 0) == 0 ? Line : File;
+      if (Line.rfind("DA:", 0) == 0 && Line.substr(Line.find(',')) != ",0") {
+        Lines[Side].push_back(File + " " + Line.substr(0, Line.find(',')));
+      }
+    }
+  }
+  EXPECT_FALSE(Lines[0].empty());
+  EXPECT_EQ(Lines[0], Lines[1]);
 }
 
 }  // namespace

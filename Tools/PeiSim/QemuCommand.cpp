@@ -94,6 +94,11 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
       Settings.MangledNames = true;
     } else if (Option == "--symbols") {
       Settings.SymbolPath = Value();
+    } else if (Option == "--coverage") {
+      Settings.CoverageFile = Value();
+      if (Settings.CoverageFile.empty()) {
+        throw UsageError("--coverage needs a file name");
+      }
     } else if (Option == "--keep") {
       Settings.KeepFolder = Value();
     } else if (Option == "--rom") {
