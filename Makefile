@@ -8,7 +8,7 @@ IMAGE := build/gcc/SocPreInit.efi
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps run qemu debug install man test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
+.PHONY: all deps run qemu debug install man test bench bench-icount report fuzz fuzz-smoke build-fuzz coverage coverage-image $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS)) clean
 
 all: build-gcc
 
@@ -67,6 +67,11 @@ coverage: deps
 	gcovr -r . --object-directory build/coverage -f 'MdePkg/' -f 'SocPreInit/' --exclude-throw-branches --exclude-unreachable-branches
 	gcovr -r . --object-directory build/coverage -f 'MdePkg/' -f 'SocPreInit/' --exclude-throw-branches --exclude-unreachable-branches --branches
 
+# Instruction and branch coverage of the three IA-32 images by every suite that
+# runs them, by source line: build/gcc/coverage-image/ (tracefile, HTML page).
+coverage-image: build-gcc
+	bash scripts/coverage-image.sh build/gcc
+
 # Size, instructions and stack depth of the real image under emulation.
 report: build-gcc
 	$(PEI_SIM) report --image $(IMAGE) --debug-image build/gcc/Tests/SocPreInitDebug.efi \
@@ -76,6 +81,8 @@ report: build-gcc
 	  printf '  %s  %6s  %s\n' "$$(sha256sum $$f | cut -d' ' -f1)" "$$(stat -c %s $$f)" "$$(basename $$f)"; done
 	@echo; echo "boot from reset on QEMU (SocPreInit.rom)"
 	@$(PEI_SIM) qemu --rom build/gcc/SocPreInit.rom --image $(IMAGE) --stats | grep -E '^(dispatch|boot cost|wall time)' 
+	@echo; echo "coverage of SocPreInit.efi by the image test matrix (make coverage-image)"
+	@bash scripts/coverage-image.sh build/gcc --module-only
 
 # The manual page made from pei-sim --help: man -l build/gcc/pei-sim.1
 man: build-gcc

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build pkg-config g++ clang lld llvm libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libunicorn-dev libstb-dev
-  valgrind gcovr python3-pefile help2man man-db
+  valgrind gcovr lcov python3-pefile help2man man-db
   qemu-system-x86 gdb
   fwupd uefitool-cli
 )
