@@ -95,7 +95,7 @@ bool IsGapKey(std::string_view Key) {
 
 struct FileRecord {
   std::map<std::uint32_t, std::uint64_t> Lines;                               // DA
-  std::map<std::string, std::pair<std::uint32_t, std::set<std::uint32_t>>> Functions;  // name -> line, starts
+  std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> Functions;  // name -> its line, its count
   std::map<std::uint32_t, std::vector<const Instruction *>> Branches;           // line -> its jumps
   std::set<std::uint32_t> LinesRun;                                              // lines whose jumps ran
 };
@@ -134,7 +134,7 @@ std::string LcovTracefile(const ImageCoverage &Coverage, const std::string &Sour
       Line = std::max(Line, Count);
       auto &Function = File.Functions[LcovFunctionName(Frame.Function)];
       Function.first = Frame.FunctionLine != 0 ? Frame.FunctionLine : Frame.Line;
-      Function.second.insert(Frame.FunctionStart);
+      Function.second = std::max(Function.second, Count);
     }
     const SourceFrame *Inner = LineFrame(Coverage.Frames[Index]);
     if (Each.Conditional && Inner != nullptr && Inner->File != "??") {
@@ -147,10 +147,7 @@ std::string LcovTracefile(const ImageCoverage &Coverage, const std::string &Sour
     std::size_t FunctionsHit = 0;
     std::string Counts;
     for (const auto &[Function, Where] : File.Functions) {
-      std::uint64_t Calls = 0;
-      for (const std::uint32_t Start : Where.second) {
-        Calls += CountOf(Coverage.Runs, Start);
-      }
+      const std::uint64_t Calls = Where.second;
       Text += "FN:" + std::to_string(Where.first) + "," + Function + "\n";
       Counts += "FNDA:" + std::to_string(Calls) + "," + Function + "\n";
       FunctionsHit += Calls != 0 ? 1 : 0;

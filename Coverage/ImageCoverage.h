@@ -55,7 +55,8 @@ BranchCounts BranchCountsOf(const ImageRuns &Runs, const Instruction &Jump);
 // The lcov tracefile (TN, SF, FN/FNDA, BRDA, DA records): a line counts as
 // executed as often as the most executed instruction attributed to it in any
 // frame; a conditional jump is a branch pair of its innermost line; a
-// function's count is how often its first instruction ran, over its copies.
+// function's count is that of its most executed instruction, over all its
+// inlined copies (their first instructions are not always the ones run first).
 // Files are named SourceRoot/File.
 std::string LcovTracefile(const ImageCoverage &Coverage, const std::string &SourceRoot);
 

@@ -33,7 +33,7 @@ std::string PlainSourcePath(std::string_view Name) {
 }
 
 std::optional<std::vector<SourceFrames>> ParseSymbolizerBlocks(std::string_view Text, std::size_t Count,
-                                                               std::uint32_t Offset, std::string &Error) {
+                                                               std::string &Error) {
   std::vector<SourceFrames> All(1);
   std::size_t Number = 0;
   while (!Text.empty()) {
@@ -51,7 +51,7 @@ std::optional<std::vector<SourceFrames>> ParseSymbolizerBlocks(std::string_view 
     if (Line.empty()) {
       All.emplace_back();
     } else if (!Line.starts_with(" ")) {
-      Frames.push_back(SourceFrame{std::string(Line), "", 0, 0, 0});
+      Frames.push_back(SourceFrame{std::string(Line), "", 0, 0});
     } else if (Frames.empty()) {
       return Refuse();
     } else if (FieldOf(Line, "Filename", Value)) {
@@ -62,12 +62,6 @@ std::optional<std::vector<SourceFrames>> ParseSymbolizerBlocks(std::string_view 
         return Refuse();
       }
       (Line.find("start") != std::string_view::npos ? Frames.back().FunctionLine : Frames.back().Line) = *Number32;
-    } else if (FieldOf(Line, "Function start address", Value)) {
-      const auto Start = Number32FromText(Value);
-      if (!Start) {
-        return Refuse();
-      }
-      Frames.back().FunctionStart = *Start + Offset;
     }
   }
   // Each block ends in a blank line: what follows the last is no block.
@@ -130,7 +124,7 @@ std::optional<std::vector<SourceFrames>> SourceLinesOf(const std::vector<std::ui
     Error = "llvm-symbolizer failed on " + SymbolPath + ": " + Run.Err.substr(0, Run.Err.find('\n'));
     return std::nullopt;
   }
-  auto Lines = ParseSymbolizerBlocks(Run.Out, Rvas.size(), *Offset, Error);
+  auto Lines = ParseSymbolizerBlocks(Run.Out, Rvas.size(), Error);
   if (!Lines) {
     Error = SymbolPath + ": " + Error;
     return std::nullopt;

@@ -16,7 +16,6 @@ struct SourceFrame {
   std::string File;                 // relative to the source tree: "SocPreInit/Dxe/ZodOdoRidaZar.cpp"
   std::uint32_t Line = 0;           // 0: code the compiler made for no line
   std::uint32_t FunctionLine = 0;   // where the function begins
-  std::uint32_t FunctionStart = 0;  // its first instruction (this copy's, when inlined), an image RVA
 };
 
 // Innermost frame first; empty when the symbol file knows nothing of it.
@@ -27,11 +26,10 @@ using SourceFrames = std::vector<SourceFrame>;
 std::string PlainSourcePath(std::string_view Name);
 
 // llvm-symbolizer's --inlining --verbose answer for Count addresses, one
-// block per address, its addresses moved by Offset (symbol file address +
-// Offset = image RVA). Nothing, with Error, when the text is not Count such
+// block per address. Nothing, with Error, when the text is not Count such
 // blocks.
 std::optional<std::vector<SourceFrames>> ParseSymbolizerBlocks(std::string_view Text, std::size_t Count,
-                                                               std::uint32_t Offset, std::string &Error);
+                                                               std::string &Error);
 
 // The frames of each of Rvas in the image, from SymbolPath: a symbol file
 // made for this image (anything else, or a file that is none, is refused
