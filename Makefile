@@ -72,15 +72,15 @@ coverage: deps
 coverage-image: build-gcc
 	bash scripts/coverage-image.sh build/gcc
 
-# Size, instructions and stack depth of the real image under emulation.
+# Size, instructions and stack depth of the real image under emulation, and the
+# boot cost of SocPreInit.rom on QEMU by phase (a gate at 20,000 instructions
+# from reset to the module's return).
 report: build-gcc
 	$(PEI_SIM) report --image $(IMAGE) --debug-image build/gcc/Tests/SocPreInitDebug.efi \
-	  --engine-image build/gcc/Tests/EngineTest.efi
+	  --engine-image build/gcc/Tests/EngineTest.efi --rom build/gcc/SocPreInit.rom
 	@echo; echo "shipped artifacts (SHA-256, bytes)"
 	@for f in build/gcc/SocPreInit.efi build/gcc/SocPreInit.ffs build/gcc/SocPreInit.fv build/gcc/SocPreInit.rom build/gcc/SocPreInit.debug; do \
 	  printf '  %s  %6s  %s\n' "$$(sha256sum $$f | cut -d' ' -f1)" "$$(stat -c %s $$f)" "$$(basename $$f)"; done
-	@echo; echo "boot from reset on QEMU (SocPreInit.rom)"
-	@$(PEI_SIM) qemu --rom build/gcc/SocPreInit.rom --image $(IMAGE) --stats | grep -E '^(dispatch|boot cost|wall time)' 
 	@echo; echo "coverage of SocPreInit.efi by the image test matrix (make coverage-image)"
 	@bash scripts/coverage-image.sh build/gcc --module-only
 

@@ -115,22 +115,30 @@ std::optional<Bytes> BuildRom(const RomParts &Parts, std::vector<RomFile> &Layou
     return std::nullopt;
   }
 
-  // The volume top file: the foundation (padded to 8 bytes), then the SEC
-  // (padded to 256 with its reset vector last), ending the volume.
+  // The volume top file: the foundation where it is linked to execute in
+  // place (its data begins at kFoundationBase), zeros, then the SEC (padded
+  // to 256 with its reset vector last), ending the volume.
+  constexpr std::size_t kFoundationRoom = rom_layout::kFoundationLimit - rom_layout::kFoundationBase;
+  if (Parts.Foundation.size() > kFoundationRoom) {
+    Error = "the foundation is " + std::to_string(Parts.Foundation.size()) + " bytes: from " +
+            Hex(rom_layout::kFoundationBase, 8) + " it must end by the SEC at " + Hex(rom_layout::kFoundationLimit, 8) +
+            " (" + std::to_string(kFoundationRoom) + " bytes)";
+    return std::nullopt;
+  }
   Bytes Top = Parts.Foundation;
-  Top.resize(Align8(Top.size()), 0);
-  const std::uint32_t FoundationSize = static_cast<std::uint32_t>(Top.size());
+  Top.resize(kFoundationRoom, 0);
   Bytes Sec = Parts.Sec;
-  WriteLe(Sec.data() + rom_layout::kSecFoundationSize, 4, FoundationSize);  // what the SEC copies from below itself
   Sec.resize(kSecSize, 0);  // linked at 4 GiB - 256; its reset vector's jump is in its last 16 bytes
   Top.insert(Top.end(), Sec.begin(), Sec.end());
   const std::optional<Bytes> TopFile = BuildRawFile(ToGuid16(gVolumeTopFileGuid), Top, Error);
   const std::size_t OptionsSize = firmware_file::HeaderSize + OptionsText.size();
   if (!TopFile || TopFile->size() > kRomSize || kRomSize - TopFile->size() < Align8(Offset + OptionsSize)) {
-    Error = "the ROM's files do not fit in " + std::to_string(kRomSize) + " bytes";
+    Error = "the ROM's files do not fit below the foundation at " + Hex(rom_layout::kFoundationBase, 8);
     return std::nullopt;
   }
   const std::size_t TopOffset = kRomSize - TopFile->size();
+  static_assert((rom_layout::kFoundationBase - rom_layout::kRomBase - firmware_file::HeaderSize) % 8 == 0,
+                "the volume top file's header must lie 8-aligned just below the foundation");
   // Files follow one another up to the volume top file: a pad file (its data
   // the erase value) fills the space between. A gap too small for a pad
   // file's header goes to the options as trailing spaces.

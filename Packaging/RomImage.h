@@ -23,7 +23,7 @@ struct RomParts {
   std::vector<std::uint8_t> Module;      // SocPreInit: a PE32 or TE image
   std::vector<std::uint8_t> ModuleDepex = ModuleDependencyExpression();
   std::vector<std::uint8_t> BusInfoPei;  // a PE32 or TE image
-  std::vector<std::uint8_t> Foundation;  // flat binary the SEC copies to 1 MiB
+  std::vector<std::uint8_t> Foundation;  // flat binary linked to execute in place at kFoundationBase
   std::vector<std::uint8_t> Sec;         // at most 256 bytes, ending with the reset vector
   std::string Options;                   // "divisor=3 bus=0 ... sink=0x... halt=0x..."
   std::string Version;

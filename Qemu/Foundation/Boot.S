@@ -6,24 +6,32 @@
         .set MODULE_EDI, 0xD1D1D1D1        // them back unchanged
         .set MODULE_EBP, 0xB9B9B9B9
 
-// The SEC has copied this binary to 1 MiB and jumps to its first byte.
+// The SEC jumps to the foundation's first byte, in flash.
         .section .romentry, "ax"
         jmp     RomStart
 
         .text
-// From the ROM: zero the variables (the SEC copied only code and data), then
-// the foundation's main on the foundation's stack, given the time stamp counter
-// at reset (EBP:EBX).
+// From the SEC: the time stamp counter at entry, the initialised data into
+// RAM, the zero-initialised variables cleared (four bytes a step: each step
+// of a rep counts as an instruction), then the foundation's main on the
+// foundation's stack, given the time stamp counter at reset (EBP:EBX) and at
+// its own entry (EDX:EAX).
         .globl RomStart
 RomStart:
+        rdtsc
         cli
         cld
+        mov     $FoundationStackTop, %esp  // .noinit: usable as it is
+        push    %edx                       // the time stamp counter at entry
+        push    %eax
+        mov     $__data_load, %esi
+        mov     $__data_start, %edi
+        mov     $__data_words, %ecx
+        rep movsl
         mov     $__bss_start, %edi
-        mov     $__bss_end, %ecx
-        sub     %edi, %ecx
+        mov     $__bss_words, %ecx
         xor     %eax, %eax
-        rep stosb
-        mov     $FoundationStackTop, %esp
+        rep stosl
         push    %ebp                       // the time stamp counter at reset, from the SEC
         push    %ebx
         call    RomMain
@@ -157,12 +165,16 @@ FaultCommon:
 3:      hlt
         jmp     3b
 
-        .bss
+// The foundation's and the services' stacks: never cleared, never copied.
+        .section .noinit, "aw", @nobits
         .balign 16
         .space  16384
 FoundationStackTop:
         .space  8192
 ServiceStackTop:
+
+        .bss
+        .balign 4
         .globl gFoundationEsp
 gFoundationEsp:
         .long   0

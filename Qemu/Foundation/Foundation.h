@@ -41,8 +41,11 @@ const EFI_PEI_PPI_DESCRIPTOR *BusInfoDescriptor();
 UINT32 CallPeim(const UINT8 *Name, UINT32 Entry, UINT32 WatchBase);
 // The time stamp counter just before the last CallPeim's call and just after its return.
 extern UINT64 gEntryTsc, gReturnTsc;
-// The deepest the module stack was used, in bytes below its entry's return address.
-UINT32 DeepestStackUse();
+// The deepest the module stack was used, in bytes below its entry's return
+// address, of the STACK_MEASURED bytes painted before each call; false (and
+// Bytes STACK_MEASURED) when the use went deeper than the paint.
+#define STACK_MEASURED 0x600u  // the image budget of 1,024 bytes and half as much again
+bool DeepestStackUse(UINT32 &Bytes);
 
 // --- Report.cpp
 // The outcome, the hardware state read back, the completion marker, and the

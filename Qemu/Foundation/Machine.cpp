@@ -16,25 +16,20 @@ DECLARE_FAULT(14) DECLARE_FAULT(16) DECLARE_FAULT(17) DECLARE_FAULT(18) DECLARE_
 #define DEBUG_TSS_SELECTOR 0x20u
 #define DOUBLE_FAULT_TSS_SELECTOR 0x28u
 
-#define PAGE_PRESENT 0x1u
-#define PAGE_WRITABLE 0x2u
-#define PAGE_UNCACHED 0x18u  // cache disabled, write-through
-#define PAGE_LARGE 0x80u     // a 4 MiB page
 #define CR0_PAGING 0x80000000u
 #define CR0_WRITE_PROTECT 0x00010000u  // read-only pages hold in ring 0 too
 #define CR4_LARGE_PAGES 0x10u
 
 namespace {
 
-alignas(4096) UINT32 mPageDirectory[1024];
-alignas(4096) UINT32 mHighPageTable[1024];  // HIGH_TABLE_BASE up in 4 KiB pages
 alignas(16) UINT64 mGdt[6];
 alignas(16) UINT64 mIdt[32];
 TASK_STATE mFoundationTask;
 TASK_STATE mDebugTask;
 TASK_STATE mDoubleFaultTask;
-alignas(16) UINT8 mDebugStack[8192];
-alignas(16) UINT8 mDoubleFaultStack[2048];
+// Stacks are neither cleared nor copied.
+alignas(16) __attribute__((section(".noinit"))) UINT8 mDebugStack[8192];
+alignas(16) __attribute__((section(".noinit"))) UINT8 mDoubleFaultStack[2048];
 
 struct __attribute__((packed)) DESCRIPTOR_POINTER {
   UINT16 Limit;
@@ -70,20 +65,11 @@ UINT32 mArmed;  // the enables of the breakpoints that have an address
 
 }  // namespace
 
-void EnableIdentityPaging(UINT32 AnchorPage, UINT32 WindowPage) {
-  for (UINT32 Index = 0; Index < 1024; Index++) {
-    mPageDirectory[Index] = (Index << 22) | PAGE_LARGE | PAGE_WRITABLE | PAGE_PRESENT;
-    mHighPageTable[Index] = (HIGH_TABLE_BASE + (Index << 12)) | PAGE_UNCACHED | PAGE_WRITABLE | PAGE_PRESENT;
-  }
-  mPageDirectory[FLASH_BASE / LARGE_PAGE_SIZE] &= ~PAGE_WRITABLE;  // flash takes no store
-  mPageDirectory[STACK_GUARD_BASE / LARGE_PAGE_SIZE] = 0;          // the guard below the module stack
-  mHighPageTable[(PLATFORM_ANCHOR_PAGE - HIGH_TABLE_BASE) >> 12] = AnchorPage | PAGE_WRITABLE | PAGE_PRESENT;
-  mHighPageTable[(LPC_WINDOW_PAGE - HIGH_TABLE_BASE) >> 12] = WindowPage | PAGE_WRITABLE | PAGE_PRESENT;
-  mPageDirectory[HIGH_TABLE_BASE / LARGE_PAGE_SIZE] = reinterpret_cast<UINT32>(mHighPageTable) | PAGE_WRITABLE | PAGE_PRESENT;
+void EnablePaging() {
   UINT32 Cr4;
   __asm__ volatile("mov %%cr4, %0" : "=r"(Cr4));
   __asm__ volatile("mov %0, %%cr4" : : "r"(Cr4 | CR4_LARGE_PAGES));
-  __asm__ volatile("mov %0, %%cr3" : : "r"(mPageDirectory) : "memory");
+  __asm__ volatile("mov %0, %%cr3" : : "r"(gPageDirectory) : "memory");
   UINT32 Cr0;
   __asm__ volatile("mov %%cr0, %0" : "=r"(Cr0));
   __asm__ volatile("mov %0, %%cr0" : : "r"(Cr0 | CR0_PAGING | CR0_WRITE_PROTECT) : "memory");

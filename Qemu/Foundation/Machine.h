@@ -20,10 +20,9 @@ static_assert(sizeof(TASK_STATE) == 104);
 #define PAGE_FAULT_WRITE 0x2u  // in a page fault's error code: the access was a store
 #define VECTOR_PAGE_FAULT 14u
 
-// Identity paging of the whole 4 GiB (see MemoryMap.h), with the two given
-// 4 KiB pages of the foundation's RAM standing in at the platform record and
-// LPC window pages; stores are checked in every mode.
-void EnableIdentityPaging(UINT32 AnchorPage, UINT32 WindowPage);
+// Paging with the tables built at build time (MemoryMap.h, PageTables.S);
+// stores are checked in every mode.
+void EnablePaging();
 
 // GDT with the three tasks; an IDT whose vector 1 is a task gate to the debug
 // task, vector 8 one to the double-fault task (a fault while pushing onto a

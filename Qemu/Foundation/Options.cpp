@@ -6,14 +6,18 @@ using namespace foundation_protocol;
 
 namespace {
 
-bool SameWord(const char *Text, UINT32 Length, const char *Word) {
-  UINT32 Index = 0;
-  for (; Index < Length; Index++) {
+// Text (Length characters) is Word: the lengths first, so that most keys
+// are told apart without reading a character.
+template <UINT32 Size> bool SameWord(const char *Text, UINT32 Length, const char (&Word)[Size]) {
+  if (Length != Size - 1) {
+    return false;
+  }
+  for (UINT32 Index = 0; Index < Length; Index++) {
     if (Word[Index] != Text[Index]) {
       return false;
     }
   }
-  return Word[Index] == 0;
+  return true;
 }
 
 // Decimal or 0x-hex, at most Max; false when malformed or too large.

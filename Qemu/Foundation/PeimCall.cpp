@@ -11,6 +11,7 @@
 #include "PortIo.h"
 
 #define STACK_PAINT 0xA5C3E1F7u
+#define STACK_PAINT_GUARD 0x5A3C1E08u  // the word below the paint: still there, the paint was deep enough
 #define SINK_BUFFER_LIMIT 4096u
 #define RAM_TOP 0x04000000u  // QEMU's -m 64M
 
@@ -21,7 +22,6 @@ UINT64 gEntryTsc, gReturnTsc;
 
 namespace {
 
-UINT32 *const mModuleStack = reinterpret_cast<UINT32 *>(MODULE_STACK_BASE);
 UINT32 mSinkAddress, mHaltAddress;
 UINT32 mReturnSlot;               // where the entry's return address sits on the module stack
 const UINT8 *mRunningPeim;        // the PEIM whose entry runs, or null
@@ -52,12 +52,22 @@ void PrintWhoRan() {
 
 }  // namespace
 
-UINT32 DeepestStackUse() {
-  const UINT32 *Word = mModuleStack;
+bool DeepestStackUse(UINT32 &Bytes) {
+  Bytes = 0;
+  if (mReturnSlot == 0) {
+    return true;  // no PEIM has run: nothing was used
+  }
+  const UINT32 *const Bottom = reinterpret_cast<const UINT32 *>(mReturnSlot - STACK_MEASURED);
+  if (Bottom[-1] != STACK_PAINT_GUARD) {
+    Bytes = STACK_MEASURED;
+    return false;
+  }
+  const UINT32 *Word = Bottom;
   while (reinterpret_cast<UINT32>(Word) < mReturnSlot && *Word == STACK_PAINT) {
     Word++;
   }
-  return mReturnSlot - reinterpret_cast<UINT32>(Word);
+  Bytes = mReturnSlot - reinterpret_cast<UINT32>(Word);
+  return true;
 }
 
 UINT32 CallPeim(const UINT8 *Name, UINT32 Entry, UINT32 WatchBase) {
@@ -66,9 +76,12 @@ UINT32 CallPeim(const UINT8 *Name, UINT32 Entry, UINT32 WatchBase) {
   SetBreakpoints(mSinkAddress, mHaltAddress);
   const UINT32 StackTop = MODULE_STACK_BASE + MODULE_STACK_SIZE;
   mReturnSlot = StackTop - 12;  // two arguments and the return address
-  for (UINT32 Index = 0; Index < MODULE_STACK_SIZE / 4; Index++) {
-    mModuleStack[Index] = STACK_PAINT;
-  }
+  // Only the words the measurement reads are painted (a step of rep stosl
+  // each), with the guard below them.
+  UINT32 *Bottom = reinterpret_cast<UINT32 *>(mReturnSlot - STACK_MEASURED);
+  Bottom[-1] = STACK_PAINT_GUARD;
+  UINT32 Count = STACK_MEASURED / 4;
+  __asm__ volatile("rep stosl" : "+D"(Bottom), "+c"(Count) : "a"(STACK_PAINT) : "memory");
   mRunningPeim = Name;
   gEntryTsc = ReadTsc();
   const UINT32 Status = CallModuleEntry(Entry, 0, reinterpret_cast<UINT32>(PeiServicesPointer()), StackTop);

@@ -21,8 +21,6 @@ FOUNDATION_OPTIONS gOptions;
 
 namespace {
 
-alignas(4096) UINT8 mAnchorPage[4096];  // seen at PLATFORM_ANCHOR_PAGE
-alignas(4096) UINT8 mWindowPage[4096];  // seen at LPC_WINDOW_PAGE
 alignas(16) UINT8 mPlatformData[0x100];
 alignas(16) UINT8 mPlatformConfig[0x100];
 alignas(16) UINT8 mBusInfoPpi[16];
@@ -32,7 +30,8 @@ EFI_PEI_PPI_DESCRIPTOR mBusInfoDescriptor;
 void PreparePlatform() {
   const UINT32 Data = reinterpret_cast<UINT32>(mPlatformData);
   const UINT32 Config = reinterpret_cast<UINT32>(mPlatformConfig);
-  memcpy(mAnchorPage + PLATFORM_DATA_ANCHOR, &Data, 4);
+  memcpy(gAnchorPage + PLATFORM_DATA_ANCHOR, &Data, 4);
+  memset(gWindowPage + LPC_WINDOW_CONTROL, 0, 4);  // the window's control word at reset
   memcpy(mPlatformData + PLATFORM_DATA_CONFIG, &Config, 4);
   mPlatformConfig[PLATFORM_CONFIG_DIVISOR] = gOptions.DivisorCode;
   mBusInfoPpi[BUS_INFO_REVISION] = 1;
@@ -57,7 +56,7 @@ void PreparePlatform() {
 const EFI_PEI_PPI_DESCRIPTOR *BusInfoDescriptor() { return &mBusInfoDescriptor; }
 
 void PrepareMachine() {
-  EnableIdentityPaging(reinterpret_cast<UINT32>(mAnchorPage), reinterpret_cast<UINT32>(mWindowPage));
+  EnablePaging();
   InstallDescriptorTables();  // the tasks take the page directory from CR3
   PreparePlatform();
   BuildServicesTable();

@@ -42,9 +42,10 @@ void ReportUart(const char *Name, UINT16 Base) {
   Print(" ");
   Print(Outcome);
   Print("\n");
+  UINT32 StackBytes = 0;
   Print(kStackKey);
-  Print(" ");
-  PrintDecimal(DeepestStackUse());
+  Print(DeepestStackUse(StackBytes) ? " " : " over ");
+  PrintDecimal(StackBytes);
   Print("\n");
   ReportUart(kCom1, q35::kCom1Port);
   ReportUart(kCom2, q35::kCom2Port);

@@ -1,4 +1,4 @@
-// The foundation from the ROM: the SEC has copied it to 1 MiB. The boot
+// The foundation from the ROM, executing in place in flash. The boot
 // firmware volume is the ROM itself; its PEIMs run in place, in flash, each
 // once its dependency expression holds, in passes until one dispatches
 // nothing. The options are the ROM's defaults (a raw file in the volume),
@@ -182,7 +182,10 @@ void Dispatch(PEIM &Peim) {
   PrintGuid(Name);
   Print("\n");
   if (!IsModule(Name)) {
-    ReportWord(kPeimReturnKey, CallPeim(Name, InPlace + Info.EntryPoint, 0));
+    const UINT32 Status = CallPeim(Name, InPlace + Info.EntryPoint, 0);
+    ReportTsc(kTscPeimEntry, gEntryTsc);
+    ReportTsc(kTscPeimReturn, gReturnTsc);
+    ReportWord(kPeimReturnKey, Status);
     return;
   }
   Print(kImageKey);
@@ -204,15 +207,18 @@ void Dispatch(PEIM &Peim) {
 
 }  // namespace
 
-extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh) {
+extern "C" void RomMain(UINT32 ResetTscLow, UINT32 ResetTscHigh, UINT32 EntryTscLow, UINT32 EntryTscHigh) {
   mResetTsc = static_cast<UINT64>(ResetTscHigh) << 32 | ResetTscLow;
   Print(kStartLine);
   Print("\nrom\n");
+  ReportTsc(kTscFoundationEntry, static_cast<UINT64>(EntryTscHigh) << 32 | EntryTscLow);
   ReadVolume();
   ParseOptions("the ROM's options");
   switch (ReadFwCfgFile(kOptionsFile, mOptionsText, OPTIONS_CAPACITY)) {
     case FW_CFG_READ_WHOLE: ParseOptions(kOptionsFile); break;
     case FW_CFG_TOO_LONG: RefuseOptions(kOptionsFile, "longer than 255 bytes");
+    case FW_CFG_NO_DMA: RefuseOptions(kOptionsFile, "fw_cfg cannot transfer by DMA");
+    case FW_CFG_DEVICE_ERROR: RefuseOptions(kOptionsFile, "fw_cfg reported a DMA error");
     case FW_CFG_ABSENT: break;
   }
   PrepareMachine();

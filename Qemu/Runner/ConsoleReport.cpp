@@ -90,13 +90,25 @@ void TakeLine(std::string_view Line, ConsoleReport &Report) {
     Report.Outcome = W[1];
   } else if (Is(0, kStackKey) && N == 2) {
     Report.StackBytes = Word32(W[1]);
-  } else if (Is(0, kTscKey) && N == 3) {
-    std::optional<std::uint64_t> *Point = W[1] == kTscModuleEntry    ? &Report.ToModuleEntry
+  } else if (Is(0, kStackKey) && Is(1, kStackOver) && N == 3) {
+    Report.StackBeyond = Word32(W[2]);
+  } else if (Is(0, kTscKey) && N == 3 && NumberFromText(W[2])) {
+    const std::uint64_t Count = *NumberFromText(W[2]);
+    const std::string Peim = Report.Dispatched.empty() ? "a PEIM" : Report.Dispatched.back().first;
+    const std::string Point = W[1] == kTscFoundationEntry ? "foundation entry"
+                              : W[1] == kTscPeimEntry || W[1] == kTscModuleEntry   ? Peim + " entry"
+                              : W[1] == kTscPeimReturn || W[1] == kTscModuleReturn ? Peim + " return"
+                              : W[1] == kTscDispatchEnd                            ? "end of dispatch"
+                                                                                   : "";
+    if (!Point.empty()) {
+      Report.BootPoints.push_back({Point, Count});
+    }
+    std::optional<std::uint64_t> *Named = W[1] == kTscModuleEntry    ? &Report.ToModuleEntry
                                           : W[1] == kTscModuleReturn ? &Report.ToModuleReturn
                                           : W[1] == kTscDispatchEnd  ? &Report.ToDispatchEnd
                                                                      : nullptr;
-    if (Point != nullptr) {
-      *Point = NumberFromText(W[2]);
+    if (Named != nullptr) {
+      *Named = Count;
     }
   } else if (Is(0, kStateKey) && (Is(1, kCom1) || Is(1, kCom2)) && N == 5) {
     const auto LineControl = Byte(W[2]), Low = Byte(W[3]), High = Byte(W[4]);

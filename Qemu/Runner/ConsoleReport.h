@@ -30,7 +30,12 @@ struct ConsoleReport {
   std::optional<std::uint32_t> ImageBase, ImageSize, ImageEntry;
   bool RegistersPreserved = false;
   std::optional<std::uint32_t> StackBytes;
+  std::optional<std::uint32_t> StackBeyond;  // "stack over N": used deeper than the N bytes measured
   std::optional<std::uint64_t> ToModuleEntry, ToModuleReturn, ToDispatchEnd;
+  // Every point the foundation timed, in its order, with the instructions
+  // since reset: "foundation entry", "BusInfoPei entry", "BusInfoPei
+  // return", "SocPreInit entry", "SocPreInit return", "end of dispatch".
+  std::vector<std::pair<std::string, std::uint64_t>> BootPoints;
   std::optional<UartState> Com1, Com2;
   std::map<std::string, std::uint32_t> States;   // "lpc40" -> value
   std::map<std::string, std::uint32_t> Devices;  // "edu" -> what it answered

@@ -25,6 +25,7 @@ enum PROBE_CASE : UINT8 {
   PROBE_STACK_PUSH = 9,           // a push off the bottom of its stack
   PROBE_BAD_SINK_BUFFER = 10,     // SerialWrite given a buffer outside RAM
   PROBE_SERVICES_TABLE = 11,      // the table's header, and a distinct entry in each of its slots
+  PROBE_DEEP_STACK = 12,          // 2 KiB of stack: deeper than the foundation measures, well inside the stack
 };
 
 extern "C" volatile UINT8 gProbeCase = PROBE_RETURN;
@@ -142,6 +143,14 @@ __attribute__((noinline)) void TouchFarBelow() {
   *Below = 1;
 }
 
+// 2 KiB of stack written word by word, as a large local array filled.
+__attribute__((noinline)) void TouchDeep() {
+  volatile UINT32 Words[512];
+  for (UINT32 Index = 0; Index < 512; Index++) {
+    Words[Index] = Index;
+  }
+}
+
 }  // namespace
 
 extern "C" __attribute__((used)) EFI_STATUS EFIAPI ProbeBody(EFI_PEI_FILE_HANDLE, const EFI_PEI_SERVICES **Services) {
@@ -168,6 +177,9 @@ extern "C" __attribute__((used)) EFI_STATUS EFIAPI ProbeBody(EFI_PEI_FILE_HANDLE
       return EFI_SUCCESS;
     case PROBE_SERVICES_TABLE:
       return ServicesTable(Services);
+    case PROBE_DEEP_STACK:
+      TouchDeep();
+      return EFI_SUCCESS;
     case PROBE_BAD_SINK_BUFFER:
       SerialWrite(reinterpret_cast<const UINT8 *>(0xFFFFF000u), 16);
       return EFI_SUCCESS;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BootCost.h"
 #include "CommandRun.h"
 #include "FileBytes.h"
 #include "FirmwarePacking.h"
@@ -174,13 +175,85 @@ TEST(Foundation, BusInfoPeiInstallsNothingWithoutTheBoardsPpiAndSucceeds) {
   }
 }
 
+// The foundation paints only the stack it measures, with a guard word below:
+// a PEIM that goes deeper is reported as such, not measured short.
+TEST(Foundation, StackUseBeyondWhatIsMeasuredIsSaid) {
+  const QemuOutcome Deep = RunProbe(ProbeFor(12));
+  EXPECT_TRUE(Deep.Completed) << Deep.Error;
+  EXPECT_FALSE(Deep.Console.StackBytes);
+  EXPECT_EQ(Deep.Console.StackBeyond, 1536u);
+  bool Said = false;
+  for (const QemuCheck &Check : RunChecks(QemuSettings{}, Deep)) {
+    Said = Said || (!Check.Passed && Check.Text.find("more than the 1536 bytes") != std::string::npos);
+  }
+  EXPECT_TRUE(Said);
+  const QemuOutcome Shallow = RunProbe(ProbeFor(0));
+  EXPECT_FALSE(Shallow.Console.StackBeyond);
+  ASSERT_TRUE(Shallow.Console.StackBytes);
+  EXPECT_GT(*Shallow.Console.StackBytes, 0u);
+  EXPECT_LT(*Shallow.Console.StackBytes, 64u);
+}
+
+// The boot cost by phase: the same from run to run (QEMU's counter counts
+// instructions), each point after the one before, the phases adding up to
+// the last point, and reset to the module's return within the budget.
+TEST(Foundation, TheBootCostIsTheSameEachRunAndItsPhasesAddUp) {
+  QemuSettings Settings;
+  Settings.ImagePath = MODULE_IMAGE;
+  Settings.RomPath = ARTIFACT_ROM;
+  QemuOutcome First, Second;
+  ASSERT_TRUE(RunOnQemu(Settings, First) && RunOnQemu(Settings, Second));
+  ASSERT_TRUE(First.Completed && Second.Completed) << First.Error << Second.Error;
+  EXPECT_EQ(First.Console.BootPoints, Second.Console.BootPoints);
+  std::vector<std::string> Names;
+  std::uint64_t Before = 0, Phases = 0;
+  for (const auto &[Name, Count] : First.Console.BootPoints) {
+    Names.push_back(Name);
+    EXPECT_GT(Count, Before) << Name;
+    Phases += Count - Before;
+    Before = Count;
+  }
+  const std::vector<std::string> Expected = {"foundation entry",  "BusInfoPei entry",  "BusInfoPei return",
+                                             "SocPreInit entry", "SocPreInit return", "end of dispatch"};
+  EXPECT_EQ(Names, Expected);
+  EXPECT_EQ(Phases, First.Console.ToDispatchEnd);
+  EXPECT_EQ(First.Console.BootPoints.at(3).second, First.Console.ToModuleEntry);
+  EXPECT_EQ(First.Console.BootPoints.at(4).second, First.Console.ToModuleReturn);
+  EXPECT_LT(First.Console.BootPoints.at(0).second, 100u);  // the SEC: a few dozen instructions
+  std::string Verdict;
+  EXPECT_TRUE(BootCostWithin(First.Console, kBootBudget, Verdict)) << Verdict;
+  const std::string Table = BootCostTable(First.Console);
+  EXPECT_NE(Table.find("SocPreInit return"), std::string::npos) << Table;
+}
+
+// make report's gate: over the budget (lowered here) it fails and says by
+// how much; a run that reports no module return is no pass either.
+TEST(Foundation, TheBootBudgetIsAGate) {
+  const std::vector<std::string> Report = {"report", "--image", MODULE_IMAGE, "--debug-image", DEBUG_LEVEL_IMAGE,
+                                           "--engine-image", ENGINE_IMAGE, "--rom", ARTIFACT_ROM};
+  const CommandResult Within = PeiSim(Report);
+  EXPECT_EQ(Within.Exit, 0) << Within.Out << Within.Err;
+  EXPECT_NE(Within.Out.find("instructions from reset to the module's return (QEMU)"), std::string::npos);
+  EXPECT_NE(Within.Out.find("boot cost by phase"), std::string::npos);
+  std::vector<std::string> Lowered = Report;
+  Lowered.insert(Lowered.end(), {"--boot-budget", "1000"});
+  const CommandResult Over = PeiSim(Lowered);
+  EXPECT_EQ(Over.Exit, 1);
+  EXPECT_NE(Over.Out.find("    1000  OVER by "), std::string::npos) << Over.Out;
+  ConsoleReport Silent;
+  std::string Verdict;
+  EXPECT_FALSE(BootCostWithin(Silent, kBootBudget, Verdict));
+  EXPECT_EQ(Verdict, "the module's return was not reported");
+}
+
 // The stock command, as a user boots the ROM without pei-sim: QEMU's exit
 // status tells success, the module's failure and the foundation's refusal
 // apart.
-CommandResult BootStock(const std::string &Options) {
+CommandResult BootStock(const std::string &Options, const std::vector<std::string> &More = {}) {
   std::vector<std::string> Args = {"-M", "q35", "-nodefaults", "-display", "none", "-no-reboot", "-bios", ARTIFACT_ROM,
                                    "-debugcon", "stdio", "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04",
                                    "-serial", "null", "-serial", "null"};
+  Args.insert(Args.end(), More.begin(), More.end());
   if (!Options.empty()) {
     Args.insert(Args.end(), {"-fw_cfg", "name=opt/socpreinit/options,string=" + Options});
   }
@@ -214,6 +287,12 @@ TEST(Foundation, TheStockCommandsExitStatusSaysHowTheRunEnded) {
     EXPECT_EQ(Boot.Exit, Each.Exit) << Boot.Out << Boot.Err;
     EXPECT_NE(Boot.Out.find(std::string(Each.Line) + "\n"), std::string::npos) << Boot.Out;
   }
+  // The foundation reads fw_cfg by DMA: a device without it is refused, not
+  // taken for one without the settings.
+  const CommandResult NoDma = BootStock("x ppi=absent", {"-global", "fw_cfg_io.dma_enabled=off"});
+  EXPECT_EQ(NoDma.Exit, 5) << NoDma.Out << NoDma.Err;
+  EXPECT_NE(NoDma.Out.find("error opt/socpreinit/options: fw_cfg cannot transfer by DMA\n"), std::string::npos)
+      << NoDma.Out;
 }
 
 }  // namespace

@@ -87,6 +87,25 @@ TEST(QemuStop, ASignalAtAnyMomentLeavesNothing) {
   }
 }
 
+// pei-sim report --rom boots the ROM on QEMU after its emulator runs: a
+// signal at any moment of it leaves nothing either.
+TEST(QemuStop, ReportEndedBySignalLeavesNothing) {
+  for (const int DelayMs : {0, 100, 400, 800, 1200}) {
+    SCOPED_TRACE(DelayMs);
+    const std::string Temporary = ScratchPath("report-" + std::to_string(DelayMs));
+    std::filesystem::create_directory(Temporary);
+    PeiSimGdbRun Run;
+    ASSERT_TRUE(Run.StartCommand({PEI_SIM_PATH, "report", "--image", MODULE_IMAGE, "--debug-image", DEBUG_LEVEL_IMAGE,
+                                  "--engine-image", ENGINE_IMAGE, "--rom", ARTIFACT_ROM},
+                                 Temporary, ""));
+    std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
+    kill(Run.Child, SIGTERM);
+    const int Exit = Run.Finish(30);
+    EXPECT_TRUE(Exit == -1 || Exit == 0) << Exit << Run.Out;
+    ExpectNothingLeft(Temporary);
+  }
+}
+
 // A kept folder is reused by the next run, gdb's sockets included. The
 // routines are listed as gdb names them, or by their linked names when asked.
 TEST(QemuStop, AKeptFolderServesTheNextGdbRun) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BootCost.h"
 #include "FileBytes.h"
 #include "GdbRelay.h"
 #include "LinkMap.h"
@@ -26,11 +27,12 @@
 namespace {
 
 const char kConsole[] =
-    "foundation start\nrom\n"
-    "dispatch 3D8E5A47-92C1-4B6F-A30E-715C2B94E608\npeim return 0x00000000\n"
+    "foundation start\nrom\ntsc foundation-entry 18\n"
+    "dispatch 3D8E5A47-92C1-4B6F-A30E-715C2B94E608\ntsc peim-entry 10404\ntsc peim-return 11443\n"
+    "peim return 0x00000000\n"
     "dispatch 7F3C2A91-5B4E-4D6A-8C1F-2E9B0D4A6C35\nimage 0xFFFEFFB4 0x00001000 0xFFFF0900\n"
-    "sink 0D0A41\ntsc module-entry 129189\ntsc module-return 129987\nreturn 0x00000000\nregisters preserved\n"
-    "tsc dispatch-end 131031\noutcome returned\nstack 44\nstate com1 0x07 0x03 0x00\nstate com2 0x07 0x0C 0x01\n"
+    "sink 0D0A41\ntsc module-entry 14119\ntsc module-return 14909\nreturn 0x00000000\nregisters preserved\n"
+    "tsc dispatch-end 15817\noutcome returned\nstack 44\nstate com1 0x07 0x03 0x00\nstate com2 0x07 0x0C 0x01\n"
     "state lpc40 0x00000402\nstate lpc50 0xFED08002\nstate lpc80 0x00000003\nstate window88 0x00000018\n"
     "state base22 0xF0100000\nstate base23 0xF0200000\nstate base24 0xF0300000\n"
     "device edu 0x010000ED\ndevice ahci23 0x00010000\ndevice ahci24 0x00010000\nfoundation done\n";
@@ -47,9 +49,22 @@ TEST(ConsoleReport, AWholeReportIsReadFactByFact) {
   EXPECT_EQ(Report.ImageSize, 0x1000u);
   EXPECT_EQ(Report.ImageEntry, 0xFFFF0900u);
   EXPECT_EQ(Report.SinkTexts, std::vector<std::string>{"\r\nA"});
-  EXPECT_EQ(Report.ToModuleEntry, 129189u);
-  EXPECT_EQ(Report.ToModuleReturn, 129987u);
-  EXPECT_EQ(Report.ToDispatchEnd, 131031u);
+  EXPECT_EQ(Report.ToModuleEntry, 14119u);
+  EXPECT_EQ(Report.ToModuleReturn, 14909u);
+  EXPECT_EQ(Report.ToDispatchEnd, 15817u);
+  const std::vector<std::pair<std::string, std::uint64_t>> Points = {
+      {"foundation entry", 18},      {"BusInfoPei entry", 10404},  {"BusInfoPei return", 11443},
+      {"SocPreInit entry", 14119},   {"SocPreInit return", 14909}, {"end of dispatch", 15817}};
+  EXPECT_EQ(Report.BootPoints, Points);
+  const std::string Table = BootCostTable(Report);
+  EXPECT_NE(Table.find("  BusInfoPei return                              11443      1039\n"), std::string::npos)
+      << Table;
+  EXPECT_NE(Table.find("services included): 790\n"), std::string::npos) << Table;
+  std::string Verdict;
+  EXPECT_TRUE(BootCostWithin(Report, 14909, Verdict));
+  EXPECT_EQ(Verdict, "ok, 0 to spare");
+  EXPECT_FALSE(BootCostWithin(Report, 14908, Verdict));
+  EXPECT_EQ(Verdict, "OVER by 1");
   EXPECT_EQ(Report.Return, 0u);
   EXPECT_TRUE(Report.RegistersPreserved);
   EXPECT_EQ(Report.StackBytes, 44u);
@@ -72,7 +87,8 @@ TEST(ConsoleReport, CutAndForeignLinesLeaveFactsAbsent) {
       "stack",  "stack x",      "sink 0",            "sink ZZ",            "sink 0D0",        "tsc module-entry",
       "tsc module-entry 99999999999999999999999",     "state com1 0x07 0x03", "state com1 0x107 0x03 0x00",
       "state lpc40",  "device edu", "device edu 0xG", "dispatch", "peim return 0x0", "neverdispatched X ZZ",
-      "outcome", "\x01\x02\xFF", "", " ", "foundation done extra",
+      "outcome", "\x01\x02\xFF", "", " ", "foundation done extra", "stack over", "stack over x", "stack under 5",
+      "tsc peim-entry x", "tsc somewhere 5",
   };
   for (const char *Line : Lines) {
     SCOPED_TRACE(Line);
@@ -80,7 +96,9 @@ TEST(ConsoleReport, CutAndForeignLinesLeaveFactsAbsent) {
     EXPECT_FALSE(Report.Return);
     EXPECT_FALSE(Report.ImageBase);
     EXPECT_FALSE(Report.StackBytes);
+    EXPECT_FALSE(Report.StackBeyond);
     EXPECT_FALSE(Report.ToModuleEntry);
+    EXPECT_TRUE(Report.BootPoints.empty());
     EXPECT_FALSE(Report.Com1);
     EXPECT_TRUE(Report.SinkTexts.empty());
     EXPECT_TRUE(Report.States.empty());
@@ -89,6 +107,7 @@ TEST(ConsoleReport, CutAndForeignLinesLeaveFactsAbsent) {
     EXPECT_TRUE(Report.Outcome.empty());
     EXPECT_FALSE(Report.Done);
   }
+  EXPECT_EQ(ParseConsoleReport("stack over 1536\n").StackBeyond, 1536u);
   // A report cut after its first half: the devices were never reported.
   const std::string Text = kConsole;
   const ConsoleReport Cut = ParseConsoleReport(Text.substr(0, Text.find("state base22")));

@@ -301,20 +301,45 @@ RomParts ShippedParts() {
   return Parts;
 }
 
-// The files follow one another up to the volume top file whatever the size
-// of the foundation: a pad file fills a gap that can hold one, the options'
+// A PEIM image whose code section is CodeSize bytes (a multiple of 0x20).
+std::vector<std::uint8_t> PeimImageOfSize(std::uint32_t CodeSize) {
+  TestImage Image;
+  Image.Sections = {{".text", 0x200, CodeSize, 0x200, CodeSize}, {".reloc", 0x200 + CodeSize, 0x100, 0x200 + CodeSize, 0x100}};
+  Image.SizeOfImage = Image.FileSize = 0x300 + CodeSize;
+  return BuildTestImage(Image);
+}
+
+// The files follow one another up to the volume top file, which holds the
+// foundation where it executes in place, whatever the size of the PEIMs and
+// the options: a pad file fills a gap that can hold one, the options'
 // trailing blanks one that cannot, and parts that do not fit are refused.
 TEST(RomBuilder, FilesFollowOneAnotherUpToTheTopFile) {
   std::vector<RomFile> Shipped;
   std::string Error;
   ASSERT_TRUE(BuildRom(ShippedParts(), Shipped, Error)) << Error;
   ASSERT_EQ(Shipped.at(3).Name, "pad");
-  const std::size_t Foundation = ReadBytes(ROM_PARTS "/Foundation.bin").size(), Free = Shipped[3].Size;
-  // The foundation grown until the gap before the top file is Gap bytes.
+  const RomFile &Top = Shipped.at(4);
+  EXPECT_EQ(kRomBase + Top.Offset + 24, rom_layout::kFoundationBase);  // the top file's data: the foundation
+  EXPECT_EQ(Top.Offset + Top.Size, kRomSize);
+  // BusInfoPei grown, 0x20 bytes at a time, until the gap is 64 to 95 bytes;
+  // then the options, blanks at their end, close it to Gap bytes.
+  RomParts Base = ShippedParts();
+  std::uint32_t Code = 0x20;
+  std::size_t Free = 0;
+  for (;; Code += 0x20) {
+    Base.BusInfoPei = PeimImageOfSize(Code);
+    std::vector<RomFile> Layout;
+    ASSERT_TRUE(BuildRom(Base, Layout, Error)) << Error;
+    Free = Layout.size() == 5 ? Layout[3].Size : 0;
+    if (Free < 96) {
+      break;
+    }
+  }
+  ASSERT_GE(Free, 64u);
   for (const std::size_t Gap : {std::size_t{32}, std::size_t{24}, std::size_t{16}, std::size_t{8}, std::size_t{0}}) {
     SCOPED_TRACE(Gap);
-    RomParts Parts = ShippedParts();
-    Parts.Foundation.resize(Foundation + Free - Gap, 0x90);
+    RomParts Parts = Base;
+    Parts.Options.append(Free - Gap, ' ');
     std::vector<RomFile> Layout;
     const auto Rom = BuildRom(Parts, Layout, Error);
     ASSERT_TRUE(Rom) << Error;
@@ -329,14 +354,20 @@ TEST(RomBuilder, FilesFollowOneAnotherUpToTheTopFile) {
     ASSERT_EQ(Options.Name, "options");
     const std::string Text(Rom->begin() + Options.Offset + 24, Rom->begin() + Options.Offset + Options.Size);
     EXPECT_EQ(Layout.size() == 5 && Layout[3].Name == "pad", Gap >= 24);
-    EXPECT_EQ(Text.size() - Text.find_last_not_of(' ') - 1, Gap < 24 ? Gap : 0) << Text;
+    EXPECT_EQ(Text.size() - Text.find_last_not_of(' ') - 1, Free - Gap + (Gap < 24 ? Gap : 0)) << Text;
   }
 
   std::vector<RomFile> Layout;
-  RomParts Large = ShippedParts();
-  Large.Foundation.resize(0xF000, 0x90);
+  RomParts Large = Base;
+  Large.BusInfoPei = PeimImageOfSize(Code + 0x80);
   EXPECT_FALSE(BuildRom(Large, Layout, Error));
-  EXPECT_EQ(Error, "the ROM's files do not fit in 65536 bytes");
+  EXPECT_EQ(Error, "the ROM's files do not fit below the foundation at 0xFFFF6000");
+  RomParts Fat = ShippedParts();
+  Fat.Foundation.resize(rom_layout::kFoundationLimit - rom_layout::kFoundationBase, 0x90);
+  EXPECT_TRUE(BuildRom(Fat, Layout, Error)) << Error;  // up to the SEC
+  Fat.Foundation.push_back(0x90);
+  EXPECT_FALSE(BuildRom(Fat, Layout, Error));
+  EXPECT_EQ(Error, "the foundation is 40705 bytes: from 0xFFFF6000 it must end by the SEC at 0xFFFFFF00 (40704 bytes)");
 }
 
 TEST(RomBuilder, RefusesPartsTheRomCannotBootFrom) {

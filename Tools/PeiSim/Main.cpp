@@ -15,7 +15,7 @@ const char kOverview[] =
     "  or:  pei-sim run [--image IMAGE [--map MAP] [--load-base ADDR] [--stats]] [OPTIONS]\n"
     "  or:  pei-sim qemu --image IMAGE [--rom ROM] [--map MAP] [OPTIONS]\n"
     "  or:  pei-sim inspect IMAGE\n"
-    "  or:  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE\n"
+    "  or:  pei-sim report --image IMAGE --debug-image IMAGE --engine-image IMAGE [--rom ROM]\n"
     "  or:  pei-sim coverage --data FILE --image IMAGE [--symbols FILE] [--map MAP] [--listed FILE] ...\n"
     "                        [--lcov OUT]\n"
     "  or:  pei-sim COMMAND --help\n"
@@ -98,7 +98,9 @@ const char kQemuHelp[] =
     "                      QEMU's reset divisor, so the write shows) and the bus to 0\n"
     "                      (where QEMU's devices are)\n"
     "  --stats             add the deepest stack use, the callee-saved register check,\n"
-    "                      the wall time and the boot cost in instructions since reset\n"
+    "                      the wall time and the boot cost in instructions since reset,\n"
+    "                      by phase: to the foundation's entry, each PEIM's entry and\n"
+    "                      return, the end of dispatch\n"
     "  --gdb               start halted and print, at once, one gdb command line that\n"
     "                      attaches, loads the module's symbol file where the module\n"
     "                      lies in flash and stops at ModuleEntry; then the routines'\n"
@@ -141,7 +143,11 @@ const char kReportHelp[] =
     "instructions of ModuleEntry on the default board, and the deepest stack use of\n"
     "the default run, a failed lookup with the message level on (the test image\n"
     "built with 0x80000001) and an assertion raised inside the engine (the engine\n"
-    "test image). Exit status 1 when a budget checked as a gate is broken.\n";
+    "test image). With --rom ROM, the ROM built around IMAGE is booted on QEMU on\n"
+    "the default settings: the instructions from reset to the module's return\n"
+    "(QEMU's counter) against the boot budget of 20000, which --boot-budget N\n"
+    "replaces, and the boot cost by phase below. Exit status 1 when a budget checked\n"
+    "as a gate is broken or the ROM's run did not report the module's return.\n";
 
 const char kCoverageHelp[] =
     "coverage: reads the runs of IA-32 images recorded in FILE (run --coverage, or\n"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BootCost.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "QemuChecks.h"
@@ -171,13 +172,18 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
     const auto Count = [](const std::optional<std::uint64_t> &Value) {
       return Value ? std::to_string(*Value) : std::string("not reached");
     };
-    std::printf("deepest stack use: %s\ncallee-saved registers: %s\nwall time: %.2f s\n",
-                Console.StackBytes ? (std::to_string(*Console.StackBytes) + " bytes").c_str() : "not reported",
+    const std::string Stack = Console.StackBytes    ? std::to_string(*Console.StackBytes) + " bytes"
+                              : Console.StackBeyond ? "more than the " + std::to_string(*Console.StackBeyond) +
+                                                          " bytes the foundation measures"
+                                                    : std::string("not reported");
+    std::printf("deepest stack use: %s\ncallee-saved registers: %s\nwall time: %.2f s\n", Stack.c_str(),
                 Console.RegistersPreserved ? "preserved" : "not checked (the entry did not return)", Outcome.WallSeconds);
     std::printf("boot cost (instructions since reset, -icount shift=0): to ModuleEntry %s, to its return %s, "
                 "to the end of dispatch %s\n",
                 Count(Console.ToModuleEntry).c_str(), Count(Console.ToModuleReturn).c_str(),
                 Count(Console.ToDispatchEnd).c_str());
+    const std::string Table = BootCostTable(Console);
+    std::fwrite(Table.data(), 1, Table.size(), stdout);
   }
   if (!Passed) {
     std::fprintf(stderr, "pei-sim: QEMU's devices or trace disagree with the described state\n");

@@ -1,21 +1,16 @@
 // The ROM's SEC: from the reset vector to the PEI foundation. The processor
 // starts in real mode at 0xFFFFFFF0 with CS based at 0xFFFF0000; this code
-// loads a flat GDT that lives here in flash, enters 32-bit protected mode,
-// puts the stack in RAM, copies the foundation (which lies in flash just
-// below this code) to 1 MiB and jumps to it, with the time stamp counter at
-// reset in EBP:EBX. The ROM builder writes the
-// foundation's size into SecFoundationSize.
-        .set FOUNDATION_RAM, 0x00100000
-        .set SEC_STACK_TOP, 0x00080000
+// loads a flat GDT that lives here in flash, enters 32-bit protected mode and
+// jumps to the foundation, which executes in place in flash at
+// FOUNDATION_BASE (the build passes RomLayout.h's kFoundationBase), with the
+// time stamp counter at reset in EBP:EBX. Nothing is copied: the foundation
+// sets up its own stack and data.
         .set CODE_SELECTOR, 0x08
         .set DATA_SELECTOR, 0x10
         .set CS_BASE, 0xFFFF0000           // of the reset CS: 16-bit offsets are from it
 
         .section .sec, "ax"
         .code16
-        .globl SecFoundationSize
-SecFoundationSize:
-        .long   0
         .globl Reset16
 Reset16:
         // The time stamp counter first: under QEMU's -icount it counts
@@ -54,14 +49,7 @@ Start32:
         mov     %ax, %ss
         mov     %ax, %fs
         mov     %ax, %gs
-        mov     $SEC_STACK_TOP, %esp
-        mov     SecFoundationSize, %ecx
-        mov     $SecFoundationSize, %esi
-        sub     %ecx, %esi
-        mov     $FOUNDATION_RAM, %edi
-        rep movsb
-        mov     $FOUNDATION_RAM, %eax
-        jmp     *%eax
+        jmp     FOUNDATION_BASE
 
 // The reset vector: the last 16 bytes of the 4 GiB space (the ROM builder
 // pads the SEC to its 256 bytes; a section reaching 4 GiB is more than
