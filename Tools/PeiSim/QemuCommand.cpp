@@ -4,7 +4,6 @@
 // device checks, what QEMU's trace recorded and the run's own checks.
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "QemuChecks.h"
 #include "FirmwarePacking.h"
 #include "QemuRun.h"
+#include "QemuRunBySignal.h"
 
 namespace {
 
@@ -132,13 +132,7 @@ ExitStatus QemuCommand(const std::vector<std::string> &Args) {
               EqualRunCommand(Settings).c_str());
   std::fflush(stdout);
   QemuOutcome Outcome;
-  const bool Started = RunOnQemu(Settings, Outcome);
-  if (Outcome.StopSignal != 0) {
-    // QEMU is ended and the folder gone: end as the signal asked.
-    std::fprintf(stderr, "pei-sim: the QEMU run was %s\n", Outcome.Error.c_str());
-    std::signal(Outcome.StopSignal, SIG_DFL);
-    std::raise(Outcome.StopSignal);
-  }
+  const bool Started = RunOnQemuUnlessSignalled(Settings, Outcome);
   if (!Started) {
     std::fprintf(stderr, "pei-sim: cannot run QEMU: %s\n", Outcome.Error.c_str());
     return ExitStatus::CannotRun;

@@ -2,7 +2,6 @@
 //   size of SocPreInit.efi, instructions of ModuleEntry on the default board,
 //   and the deepest stack use on every path the emulator drives; with --rom,
 //   the boot cost of the ROM on QEMU from reset to the module's return.
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "EngineImageRun.h"
 #include "ModuleImageRun.h"
 #include "QemuRun.h"
+#include "QemuRunBySignal.h"
 #include "SizeBreakdown.h"
 
 namespace {
@@ -52,12 +52,7 @@ bool BootCostRow(const std::string &Image, const std::string &Rom, std::uint64_t
   Settings.ImagePath = Image;
   Settings.RomPath = Rom;
   QemuOutcome Outcome;
-  const bool Started = RunOnQemu(Settings, Outcome);
-  if (Outcome.StopSignal != 0) {
-    std::fprintf(stderr, "pei-sim: the QEMU run was %s\n", Outcome.Error.c_str());
-    std::signal(Outcome.StopSignal, SIG_DFL);
-    std::raise(Outcome.StopSignal);
-  }
+  const bool Started = RunOnQemuUnlessSignalled(Settings, Outcome);
   std::string Verdict;
   const bool Within = Started && Outcome.Completed && BootCostWithin(Outcome.Console, Budget, Verdict);
   if (!Started || !Outcome.Completed) {
