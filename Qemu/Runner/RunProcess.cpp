@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +16,6 @@
 
 #include "GdbRelay.h"
 
-extern char **environ;
 
 namespace {
 
@@ -79,34 +78,63 @@ bool RunFolder::Make(const std::string &Keep, std::string &Error) {
 }
 
 bool StartProcess(const std::vector<std::string> &Args, const std::string &LogPath, pid_t &Child, std::string &Error) {
+  // All the child needs is made before the fork: after it, it makes only
+  // async-signal-safe calls.
   std::vector<std::string> Words = Args;
   std::vector<char *> Argv;
   for (std::string &Word : Words) {
     Argv.push_back(Word.data());
   }
   Argv.push_back(nullptr);
-  posix_spawn_file_actions_t Actions;
-  posix_spawn_file_actions_init(&Actions);
-  posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&Actions, 1, LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&Actions, 1, 2);
-  // The child starts with the default signal handling and none blocked.
-  posix_spawnattr_t Attributes;
-  posix_spawnattr_init(&Attributes);
-  sigset_t Defaults, None;
-  sigemptyset(&Defaults);
-  sigemptyset(&None);
-  for (const int Signal : kSignals) {
-    sigaddset(&Defaults, Signal);
+  const char *const Log = LogPath.c_str();
+  const pid_t Parent = getpid();
+  int Failed[2];  // the child's errno when it cannot start the program; closed by a successful exec
+  if (pipe2(Failed, O_CLOEXEC) != 0) {
+    Error = std::string("cannot start ") + Args[0] + ": " + std::strerror(errno);
+    return false;
   }
-  posix_spawnattr_setsigdefault(&Attributes, &Defaults);
-  posix_spawnattr_setsigmask(&Attributes, &None);
-  posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  const int SpawnError = posix_spawnp(&Child, Argv[0], &Actions, &Attributes, Argv.data(), environ);
-  posix_spawn_file_actions_destroy(&Actions);
-  posix_spawnattr_destroy(&Attributes);
-  if (SpawnError != 0) {
-    Error = "cannot start " + Args[0] + ": " + std::strerror(SpawnError);
+  Child = fork();
+  const int ForkError = errno;
+  if (Child == 0) {
+    // The default signal handling, none blocked, as the program expects.
+    struct sigaction Default = {};
+    Default.sa_handler = SIG_DFL;
+    for (const int Signal : kSignals) {
+      sigaction(Signal, &Default, nullptr);
+    }
+    sigset_t None;
+    sigemptyset(&None);
+    sigprocmask(SIG_SETMASK, &None, nullptr);
+    // It goes with pei-sim even when pei-sim is killed outright (SIGKILL)
+    // and could not end it: QEMU stopped for gdb would wait for ever.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int Code = 0;
+    if (getppid() != Parent) {
+      _exit(127);  // pei-sim went before the line above took hold
+    }
+    const int In = open("/dev/null", O_RDONLY);
+    const int Out = open(Log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (In < 0 || Out < 0 || dup2(In, 0) < 0 || dup2(Out, 1) < 0 || dup2(Out, 2) < 0) {
+      Code = errno;
+    } else {
+      execvp(Argv[0], Argv.data());
+      Code = errno;
+    }
+    (void)!write(Failed[1], &Code, sizeof Code);
+    _exit(127);
+  }
+  close(Failed[1]);
+  int Code = 0;
+  ssize_t Got;
+  do {
+    Got = Child < 0 ? 0 : read(Failed[0], &Code, sizeof Code);
+  } while (Got < 0 && errno == EINTR);
+  close(Failed[0]);
+  if (Child < 0 || Got == sizeof Code) {
+    if (Child > 0) {
+      waitpid(Child, nullptr, 0);
+    }
+    Error = std::string("cannot start ") + Args[0] + ": " + std::strerror(Child < 0 ? ForkError : Code);
     return false;
   }
   return true;

@@ -64,6 +64,31 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
   }
 }
 
+// pei-sim killed outright (SIGKILL: no handler runs) still takes QEMU with it,
+// even a QEMU stopped for gdb that would otherwise wait for ever. Only the
+// temporary folder stays, as after any SIGKILL; the test removes it.
+TEST(QemuStop, QemuGoesWithAKilledPeiSim) {
+  const std::string Temporary = ScratchPath("killed");
+  std::filesystem::create_directory(Temporary);
+  PeiSimGdbRun Run;
+  ASSERT_TRUE(Run.Start({"--image", MODULE_IMAGE}, Temporary)) << Run.Out;
+  std::vector<pid_t> Qemu;
+  const auto Started = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Qemu.empty() && std::chrono::steady_clock::now() < Started) {
+    Qemu = ProcessesMentioning(Temporary + "/pei-sim-qemu-");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(Qemu.empty());
+  kill(Run.Child, SIGKILL);
+  EXPECT_EQ(Run.Finish(10), -1);
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty() && std::chrono::steady_clock::now() < Deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
+  std::filesystem::remove_all(Temporary);
+}
+
 // No QEMU is left and the temporary folder is gone.
 void ExpectNothingLeft(const std::string &Temporary) {
   EXPECT_TRUE(ProcessesMentioning(Temporary + "/pei-sim-qemu-").empty());
