@@ -31,6 +31,16 @@ std::optional<std::uint32_t> LinkMap::Rva(const std::string &Name) const {
   return Found == Rvas.end() ? std::nullopt : std::optional<std::uint32_t>(Found->second);
 }
 
+std::optional<std::pair<std::string, std::uint32_t>> LinkMap::SymbolAt(std::uint32_t Rva) const {
+  std::optional<std::pair<std::string, std::uint32_t>> Best;
+  for (const auto &[Name, At] : Rvas) {
+    if (At <= Rva && (!Best || At > Best->second)) {
+      Best = {Name, At};
+    }
+  }
+  return Best;
+}
+
 std::optional<std::uint32_t> LinkMap::NextAfter(std::uint32_t Rva) const {
   std::optional<std::uint32_t> Next;
   for (const auto &[Name, Address] : Rvas) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A contribution to section 1 of the image, as the map's header lists them
@@ -24,6 +25,9 @@ struct LinkMap {
   std::optional<std::uint32_t> Rva(const std::string &Name) const;
   // RVA of the next symbol after Rva, or nullopt: the end of the routine at Rva.
   std::optional<std::uint32_t> NextAfter(std::uint32_t Rva) const;
+  // The symbol at or last before Rva, as linked, and its RVA: the routine
+  // that holds Rva. Nothing when no symbol lies at or before it.
+  std::optional<std::pair<std::string, std::uint32_t>> SymbolAt(std::uint32_t Rva) const;
 };
 
 // A linked symbol as the source names it, scopes included, the way gdb

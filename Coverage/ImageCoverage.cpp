@@ -44,15 +44,8 @@ std::string Percent(std::size_t Part, std::size_t Whole) {
 
 // The routine of the link map that holds Rva, and how far into it Rva lies.
 std::string RoutineAt(const LinkMap &Map, std::uint32_t Rva) {
-  const std::string *Best = nullptr;
-  std::uint32_t BestRva = 0;
-  for (const auto &[Name, At] : Map.Rvas) {
-    if (At <= Rva && (Best == nullptr || At > BestRva)) {
-      Best = &Name;
-      BestRva = At;
-    }
-  }
-  return Best == nullptr ? Hex(Rva) : PlainRoutineName(*Best) + "+" + Hex(Rva - BestRva);
+  const auto Symbol = Map.SymbolAt(Rva);
+  return !Symbol ? Hex(Rva) : PlainRoutineName(Symbol->first) + "+" + Hex(Rva - Symbol->second);
 }
 
 // The innermost frame with a line, or null.
@@ -65,9 +58,10 @@ const SourceFrame *LineFrame(const SourceFrames &Frames) {
   return nullptr;
 }
 
+// The same routine's name alone.
 std::string RoutineNameAt(const LinkMap &Map, std::uint32_t Rva) {
-  const std::string Routine = RoutineAt(Map, Rva);
-  return Routine.substr(0, Routine.rfind('+'));
+  const auto Symbol = Map.SymbolAt(Rva);
+  return !Symbol ? Hex(Rva) : PlainRoutineName(Symbol->first);
 }
 
 std::string WhereText(const SourceFrames &Frames) {
@@ -97,7 +91,6 @@ struct FileRecord {
   std::map<std::uint32_t, std::uint64_t> Lines;                               // DA
   std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> Functions;  // name -> its line, its count
   std::map<std::uint32_t, std::vector<const Instruction *>> Branches;           // line -> its jumps
-  std::set<std::uint32_t> LinesRun;                                              // lines whose jumps ran
 };
 
 }  // namespace

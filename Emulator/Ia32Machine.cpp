@@ -88,9 +88,7 @@ void Ia32Machine::LoadImage(const PeImage &Image, const LinkMap &Map, std::uint3
   Write(LoadBase, Memory.data(), Memory.size());
   ImageBase_ = LoadBase;
   ImageSize_ = static_cast<std::uint32_t>(Memory.size());
-  for (const auto &[Name, Rva] : Map.Rvas) {
-    Symbols_[Name] = LoadBase + Rva;
-  }
+  Map_ = Map;
   SinkAddress_ = SymbolAddress("_SerialWrite");
   HaltBegin_ = SymbolAddress("_HaltProcessor");
   HaltEnd_ = LoadBase + Map.NextAfter(HaltBegin_ - LoadBase).value_or(ImageSize_);
@@ -101,11 +99,11 @@ void Ia32Machine::LoadImage(const PeImage &Image, const LinkMap &Map, std::uint3
 }
 
 std::uint32_t Ia32Machine::SymbolAddress(const std::string &Name) const {
-  auto Found = Symbols_.find(Name);
-  if (Found == Symbols_.end()) {
+  const auto Rva = Map_.Rva(Name);
+  if (!Rva) {
     throw std::runtime_error("symbol " + Name + " is not in the link map");
   }
-  return Found->second;
+  return ImageBase_ + *Rva;
 }
 
 void Ia32Machine::AddService(std::uint32_t Address, std::function<std::uint32_t(std::uint32_t)> Handler) {
@@ -130,22 +128,15 @@ void Ia32Machine::Fail(std::string Why) {
 }
 
 std::string Ia32Machine::NearestSymbol(std::uint32_t Address) const {
-  const std::string *Best = nullptr;
-  std::uint32_t BestAddress = 0;
-  for (const auto &[Name, At] : Symbols_) {
-    if (At <= Address && (Best == nullptr || At > BestAddress)) {
-      Best = &Name;
-      BestAddress = At;
-    }
-  }
   char Text[32];
   std::snprintf(Text, sizeof Text, "0x%08X", Address);
-  if (Best == nullptr || Address - ImageBase_ >= ImageSize_) {
+  const auto Symbol = Map_.SymbolAt(Address - ImageBase_);
+  if (!Symbol || Address - ImageBase_ >= ImageSize_) {
     return Text;
   }
   char Offset[24];
-  std::snprintf(Offset, sizeof Offset, "+0x%X", Address - BestAddress);
-  return std::string(Text) + " (" + RoutineName(*Best) + Offset + ")";
+  std::snprintf(Offset, sizeof Offset, "+0x%X", Address - ImageBase_ - Symbol->second);
+  return std::string(Text) + " (" + RoutineName(Symbol->first) + Offset + ")";
 }
 
 void Ia32Machine::OnCode(std::uint32_t Address) {

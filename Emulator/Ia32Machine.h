@@ -106,7 +106,7 @@ class Ia32Machine {
   uc_struct *Uc_ = nullptr;
   MachineBus &Bus_;
   std::uint32_t ImageBase_ = 0, ImageSize_ = 0;
-  std::map<std::string, std::uint32_t> Symbols_;
+  LinkMap Map_;  // of the loaded image: its symbols by RVA
   std::uint32_t SinkAddress_ = 0, HaltBegin_ = 0, HaltEnd_ = 0;
   std::map<std::uint32_t, std::function<std::uint32_t(std::uint32_t)>> Services_;
   std::deque<MmioPage> MmioPages_;

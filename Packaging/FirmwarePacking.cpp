@@ -368,3 +368,31 @@ std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes) {
   }
   return "file";
 }
+
+std::optional<FirmwareFile> ModulePeimFile(const std::vector<std::uint8_t> &Bytes, const std::string &Name,
+                                           std::string &Error) {
+  std::optional<FirmwareFile> File;
+  if (KindOfFirmware(Bytes) == "volume") {
+    const auto Volume = ParseFirmwareVolume(Bytes, Error);
+    if (!Volume) {
+      Error.insert(0, Name + ": ");
+      return std::nullopt;
+    }
+    for (const FirmwareFile &Each : Volume->Files) {
+      if (!File && Each.Type == firmware_file::kTypePeim) {
+        File = Each;
+      }
+    }
+    if (!File) {
+      Error = Name + ": the volume holds no PEIM file";
+      return std::nullopt;
+    }
+  } else {
+    File = ParseFileNamedAsModule(Bytes, Name, Error);
+  }
+  if (File && File->FindImage() == nullptr) {
+    Error = Name + ": the PEIM file has no PE32 or TE section";
+    return std::nullopt;
+  }
+  return File;
+}

@@ -149,4 +149,11 @@ std::optional<FirmwareVolume> ParseFirmwareVolume(const std::vector<std::uint8_t
 // is tried as a file).
 std::string KindOfFirmware(const std::vector<std::uint8_t> &Bytes);
 
+// The module's PEIM file in Bytes, the contents of the file a user named
+// Name: a PEIM file, or a volume's first PEIM, with a PE32 or TE section.
+// Null, with Error naming Name and the fault, for anything else (a PE32 or
+// TE image the caller takes as it is, before asking this).
+std::optional<FirmwareFile> ModulePeimFile(const std::vector<std::uint8_t> &Bytes, const std::string &Name,
+                                           std::string &Error);
+
 #endif  // PACKAGING_FIRMWARE_PACKING_H_

@@ -15,27 +15,8 @@ std::vector<std::uint8_t> ModuleImageOf(const std::string &Path, std::vector<std
   if (Bare) {
     return Bytes;
   }
-  std::optional<FirmwareFile> File;
-  if (Kind == "volume") {
-    const auto Volume = ParseFirmwareVolume(Bytes, Error);
-    for (const FirmwareFile &Each : Volume ? Volume->Files : std::vector<FirmwareFile>{}) {
-      if (!File && Each.Type == firmware_file::kTypePeim) {
-        File = Each;
-      }
-    }
-    if (Volume && !File) {
-      Error = Path + ": the volume holds no PEIM file";
-    } else if (!Volume) {
-      Error.insert(0, Path + ": ");
-    }
-  } else {
-    File = ParseFileNamedAsModule(Bytes, Path, Error);
-  }
+  const std::optional<FirmwareFile> File = ModulePeimFile(Bytes, Path, Error);
   if (!File) {
-    return {};
-  }
-  if (File->FindImage() == nullptr) {
-    Error = Path + ": the PEIM file has no PE32 or TE section";
     return {};
   }
   if (File->Find(section::kPeiDepex) != nullptr) {

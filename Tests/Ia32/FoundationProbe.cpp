@@ -114,7 +114,7 @@ EFI_STATUS SecondInstance(const EFI_PEI_SERVICES **Services) {
   return EFI_SUCCESS;
 }
 
-// The table as the PI specification lays it out: its header, then 28 slots
+// The table as PEI foundations lay it out: its header, then 28 slots
 // (InstallPpi to FreePages), each a routine of its own.
 EFI_STATUS ServicesTable(const EFI_PEI_SERVICES **Services) {
   const EFI_TABLE_HEADER &Header = (*Services)->Hdr;

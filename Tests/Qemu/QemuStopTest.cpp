@@ -25,6 +25,18 @@
 
 namespace {
 
+// The QEMU processes of a run in Temporary, once its process has become QEMU
+// (the start may still be on its way): waited for up to 5 s.
+std::vector<pid_t> QemuProcesses(const std::string &Temporary) {
+  std::vector<pid_t> Qemu;
+  const auto Started = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Qemu.empty() && std::chrono::steady_clock::now() < Started) {
+    Qemu = ProcessesMentioning(Temporary + "/pei-sim-qemu-");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return Qemu;
+}
+
 TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
   // SIGPIPE: the reader of pei-sim's output went away.
   for (const int Signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
@@ -37,13 +49,7 @@ TEST(QemuStop, ASignalEndsQemuAndRemovesTheFolder) {
     const std::string &Out = Run.Out;
     // The attach commands arrive at once through a pipe, not at exit.
     ASSERT_NE(Out.find("target remote " + Temporary + "/pei-sim-qemu-"), std::string::npos) << Out;
-    // QEMU, once its process has become QEMU (the spawn may still be on its way).
-    std::vector<pid_t> Qemu;
-    const auto Started = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Qemu.empty() && std::chrono::steady_clock::now() < Started) {
-      Qemu = ProcessesMentioning(Temporary + "/pei-sim-qemu-");
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const std::vector<pid_t> Qemu = QemuProcesses(Temporary);
     EXPECT_FALSE(Qemu.empty());
     kill(Child, Signal);
     int Status = 0;
@@ -72,13 +78,7 @@ TEST(QemuStop, QemuGoesWithAKilledPeiSim) {
   std::filesystem::create_directory(Temporary);
   PeiSimGdbRun Run;
   ASSERT_TRUE(Run.Start({"--image", MODULE_IMAGE}, Temporary)) << Run.Out;
-  std::vector<pid_t> Qemu;
-  const auto Started = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (Qemu.empty() && std::chrono::steady_clock::now() < Started) {
-    Qemu = ProcessesMentioning(Temporary + "/pei-sim-qemu-");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_FALSE(Qemu.empty());
+  ASSERT_FALSE(QemuProcesses(Temporary).empty());
   kill(Run.Child, SIGKILL);
   EXPECT_EQ(Run.Finish(10), -1);
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -26,35 +26,13 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
   if (!ReadFileBytes(Run.ImagePath, Bytes, Error)) {
     return false;
   }
-  const std::string Kind = KindOfFirmware(Bytes);
-  std::optional<FirmwareFile> File;
-  if (Kind == "volume") {
-    const auto Volume = ParseFirmwareVolume(Bytes, Error);
-    if (!Volume) {
-      return false;
-    }
-    for (const FirmwareFile &Each : Volume->Files) {
-      if (!File && Each.Type == firmware_file::kTypePeim) {
-        File = Each;
-      }
-    }
-    if (!File) {
-      Error = Run.ImagePath + ": the volume holds no PEIM file";
-      return false;
-    }
-  } else if (Kind == "file") {
-    File = ParseFileNamedAsModule(Bytes, Run.ImagePath, Error);
+  if (KindOfFirmware(Bytes) != "image") {
+    const std::optional<FirmwareFile> File = ModulePeimFile(Bytes, Run.ImagePath, Error);
     if (!File) {
       return false;
     }
-  }
-  if (File) {
     const FirmwareSection *Depex = File->Find(section::kPeiDepex);
-    const FirmwareSection *Pe32 = File->FindImage();
-    if (Pe32 == nullptr) {
-      Error = Run.ImagePath + ": the PEIM file has no PE32 or TE section";
-      return false;
-    }
+    const FirmwareSection *Image = File->FindImage();
     if (Depex != nullptr) {
       std::vector<Guid16> Installed;
       if (Board.Settings().PpiInstalled && !Board.Settings().PpiStatus) {
@@ -70,7 +48,7 @@ bool RunImageAsDispatched(VirtualBoard &Board, const ModuleImageRun &Run, bool I
         return true;
       }
     }
-    Bytes = Pe32->Payload;
+    Bytes = Image->Payload;
   }
   return RunModuleImageBytes(Board, std::move(Bytes), Run, Stats, Error);
 }
